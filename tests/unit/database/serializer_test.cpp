@@ -1,0 +1,234 @@
+#include "database/serializer.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using bytes = std::vector<unsigned char>;
+
+bytes b(const std::string& text) {
+    return bytes(text.begin(), text.end());
+}
+
+Serializer with_items(std::initializer_list<bytes> items) {
+    Serializer s;
+    for (const auto& item : items) {
+        s.push_back(item);
+    }
+    return s;
+}
+
+std::vector<bytes> items_of(const Serializer& s) {
+    return {s.begin(), s.end()};
+}
+
+TEST(SerializerEncode, TwoItemFrameIsByteExact) {
+    const bytes expected = {0x0A, 0, 0, 0, 0, 0, 0, 0, 0x02, 0, 0, 0, 'a', 'b', 0, 0, 0, 0};
+    EXPECT_EQ(with_items({b("ab"), {}}).serialize(), expected);
+}
+
+TEST(SerializerEncode, EmptySerializerIsEightZeroBytes) {
+    EXPECT_EQ(Serializer().serialize(), bytes(8, 0));
+}
+
+TEST(SerializerEncode, LengthsAreLittleEndian) {
+    const bytes item(0x0102, 0x5A);
+    const bytes frame = with_items({item}).serialize();
+    ASSERT_EQ(frame.size(), 8u + 4u + 0x0102u);
+    EXPECT_EQ(bytes(frame.begin(), frame.begin() + 12),
+              (bytes{0x06, 0x01, 0, 0, 0, 0, 0, 0, 0x02, 0x01, 0, 0}));
+}
+
+TEST(SerializerEncode, ItemsStayInPlace) {
+    Serializer s = with_items({b("x"), b("yz")});
+    (void)s.serialize();
+    EXPECT_EQ(items_of(s), (std::vector<bytes>{b("x"), b("yz")}));
+}
+
+TEST(SerializerDecode, TwoItemFrameDecodes) {
+    Serializer s;
+    s.deserialize({0x0A, 0, 0, 0, 0, 0, 0, 0, 0x02, 0, 0, 0, 'a', 'b', 0, 0, 0, 0});
+    EXPECT_EQ(items_of(s), (std::vector<bytes>{b("ab"), {}}));
+}
+
+TEST(SerializerDecode, RoundTripKeepsOrderAndEmbeddedZeros) {
+    std::mt19937 rng(7);
+    Serializer original;
+    for (int i = 0; i < 50; ++i) {
+        bytes item(rng() % 300);
+        for (auto& c : item) {
+            c = static_cast<unsigned char>(rng());
+        }
+        original.push_back(item);
+    }
+    original.push_back(bytes{0, 0, 0});
+    Serializer decoded;
+    decoded.deserialize(original.serialize());
+    EXPECT_EQ(items_of(decoded), items_of(original));
+}
+
+// Twelve bytes or fewer are not decoded at all: whatever the target held survives. This is
+// why a frame of one empty item does not decode back to what was encoded.
+TEST(SerializerDecode, TwelveBytesOrFewerLeaveItemsUntouched) {
+    const bytes one_empty_item = with_items({{}}).serialize();
+    ASSERT_EQ(one_empty_item, (bytes{4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    for (const bytes& input : {one_empty_item, bytes(8, 0), bytes{}, bytes(12, 0xFF)}) {
+        Serializer s = with_items({b("kept")});
+        s.deserialize(input);
+        EXPECT_EQ(items_of(s), std::vector<bytes>{b("kept")}) << input.size();
+    }
+    Serializer fresh;
+    fresh.deserialize(one_empty_item);
+    EXPECT_TRUE(fresh.empty());
+}
+
+TEST(SerializerDecode, ThirteenByteFrameIsSmallestThatDecodes) {
+    const bytes frame = with_items({b("Q")}).serialize();
+    ASSERT_EQ(frame.size(), 13u);
+    Serializer s = with_items({b("old"), b("older")});
+    s.deserialize(frame);
+    EXPECT_EQ(items_of(s), std::vector<bytes>{b("Q")});
+}
+
+TEST(SerializerDecode, TrailingBytesAreIgnored) {
+    bytes frame = with_items({b("abc"), b("de")}).serialize();
+    frame.insert(frame.end(), 40, 0);
+    frame.push_back(0x77);
+    Serializer s;
+    s.deserialize(frame);
+    EXPECT_EQ(items_of(s), (std::vector<bytes>{b("abc"), b("de")}));
+}
+
+struct BadFrame {
+    const char* name;
+    bytes frame;
+};
+
+// Each bad frame replaces whatever was there with nothing, even where leading items fit.
+class SerializerBadFrame : public ::testing::TestWithParam<BadFrame> {};
+
+TEST_P(SerializerBadFrame, DecodesToNoItems) {
+    Serializer s = with_items({b("previous")});
+    s.deserialize(GetParam().frame);
+    EXPECT_TRUE(s.empty());
+    EXPECT_TRUE(s.pop_front().empty());
+}
+
+bytes with_header(std::uint64_t body_length, bytes body) {
+    bytes frame;
+    for (int i = 0; i < 8; ++i) {
+        frame.push_back(static_cast<unsigned char>(body_length >> (8 * i)));
+    }
+    frame.insert(frame.end(), body.begin(), body.end());
+    return frame;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, SerializerBadFrame,
+    ::testing::Values(
+        // L one past the input, although the first item would have fitted.
+        BadFrame{"HeaderLongerThanInput", with_header(12, {1, 0, 0, 0, 'a', 2, 0, 0, 0, 'b'})},
+        BadFrame{"HugeHeader", with_header(~0ull, {1, 0, 0, 0, 'a'})},
+        BadFrame{"HeaderNearWrap", with_header(~0ull - 7, {1, 0, 0, 0, 'a'})},
+        // The last item's length claims more than the body holds.
+        BadFrame{"LastItemOverruns", with_header(10, {1, 0, 0, 0, 'a', 2, 0, 0, 0, 'b'})},
+        BadFrame{"ItemLengthNearWrap", with_header(6, {0xFF, 0xFF, 0xFF, 0xFF, 'a', 'b'})},
+        // The body ends inside an item's length field.
+        BadFrame{"TruncatedLengthField", with_header(7, {1, 0, 0, 0, 'a', 0, 0})},
+        // An item runs past L although the input has the bytes.
+        BadFrame{"ItemPastDeclaredBody", with_header(5, {2, 0, 0, 0, 'a', 'b', 0, 0})}),
+    [](const auto& case_info) { return std::string(case_info.param.name); });
+
+TEST(SerializerDecode, ZeroBodyLengthGivesNoItems) {
+    Serializer s = with_items({b("previous")});
+    s.deserialize(with_header(0, {9, 9, 9, 9, 9}));
+    EXPECT_TRUE(s.empty());
+}
+
+TEST(SerializerItems, PopFromEmptyGivesEmptyAndChangesNothing) {
+    Serializer s;
+    EXPECT_TRUE(s.pop_front().empty());
+    EXPECT_TRUE(s.pop_back().empty());
+    EXPECT_EQ(s.size(), 0u);
+    EXPECT_EQ(s.serialize(), bytes(8, 0));
+}
+
+TEST(SerializerItems, PopTakesFromBothEnds) {
+    Serializer s = with_items({b("1"), b("2"), b("3")});
+    EXPECT_EQ(s.pop_back(), b("3"));
+    EXPECT_EQ(s.pop_front(), b("1"));
+    EXPECT_EQ(s.size(), 1u);
+    EXPECT_EQ(s[0], b("2"));
+    EXPECT_EQ(s.serialize(), with_items({b("2")}).serialize());
+    EXPECT_EQ(s.pop_front(), b("2"));
+    EXPECT_TRUE(s.empty());
+    EXPECT_TRUE(s.pop_front().empty());
+}
+
+TEST(SerializerItems, DecoderGetsEmptyForMissingTrailingFields) {
+    Serializer s;
+    s.deserialize(with_items({b("only")}).serialize());
+    EXPECT_EQ(s.pop_front(), b("only"));
+    EXPECT_TRUE(s.pop_front().empty());
+    EXPECT_TRUE(s.pop_front().empty());
+}
+
+TEST(SerializerItems, AssignReplacesEverything) {
+    Serializer s = with_items({b("a"), b("b")});
+    s.pop_front();
+    s.assign(b("z"));
+    EXPECT_EQ(items_of(s), std::vector<bytes>{b("z")});
+    const bytes copy = b("w");
+    s.assign(copy);
+    EXPECT_EQ(items_of(s), std::vector<bytes>{b("w")});
+}
+
+TEST(SerializerItems, ClearEmptiesAfterPartialPops) {
+    Serializer s = with_items({b("a"), b("b"), b("c")});
+    s.pop_front();
+    s.clear();
+    EXPECT_TRUE(s.empty());
+    s.push_back(b("n"));
+    EXPECT_EQ(items_of(s), std::vector<bytes>{b("n")});
+}
+
+// Used as a long-running queue, the list keeps its order and content.
+TEST(SerializerItems, QueueUseKeepsOrder) {
+    Serializer s;
+    int next_in = 0;
+    int next_out = 0;
+    for (int round = 0; round < 1000; ++round) {
+        s.push_back(b(std::to_string(next_in++)));
+        s.push_back(b(std::to_string(next_in++)));
+        ASSERT_EQ(s.pop_front(), b(std::to_string(next_out++)));
+        ASSERT_EQ(s[0], b(std::to_string(next_out)));
+    }
+    EXPECT_EQ(s.size(), 1000u);
+    EXPECT_EQ(*s.begin(), b(std::to_string(next_out)));
+    EXPECT_EQ(s.pop_back(), b(std::to_string(next_in - 1)));
+}
+
+TEST(SerializerItems, NestedFrameIsOneItem) {
+    const bytes inner = with_items({b("k"), b("v")}).serialize();
+    Serializer outer;
+    outer.deserialize(with_items({b("head"), inner}).serialize());
+    ASSERT_EQ(outer.size(), 2u);
+    EXPECT_EQ(outer[1], inner);
+    Serializer nested;
+    nested.deserialize(outer[1]);
+    EXPECT_EQ(items_of(nested), (std::vector<bytes>{b("k"), b("v")}));
+}
+
+TEST(SerializerItems, WorksThroughTheRecordInterface) {
+    Serializer source = with_items({b("abc"), b("defg")});
+    Serializer target;
+    Serialized& record = target;
+    record.deserialize(static_cast<const Serialized&>(source).serialize());
+    EXPECT_EQ(items_of(target), items_of(source));
+}
+
+}  // namespace
