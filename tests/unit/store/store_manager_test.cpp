@@ -1,0 +1,105 @@
+#include "store/store_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace {
+
+// Counts its own destruction so tests can see who destroys what.
+struct Tracked {
+    explicit Tracked(int* counter, int ident = 0) : destroyed(counter), id(ident) {}
+    ~Tracked() { ++*destroyed; }
+    int* destroyed;
+    int id;
+};
+
+TEST(StoreManager, BorrowedEntryRefersToTheOwnersObject) {
+    int destroyed = 0;
+    Tracked owned(&destroyed, 7);
+    ztl::StoreManager store;
+    ASSERT_TRUE(store.add("database", owned));
+    auto got = store.get<Tracked>("database");
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got.get(), &owned);
+    got->id = 8;
+    EXPECT_EQ(owned.id, 8);
+}
+
+TEST(StoreManager, DuplicateBorrowedAddKeepsTheFirst) {
+    int destroyed = 0;
+    Tracked first(&destroyed, 1);
+    Tracked second(&destroyed, 2);
+    ztl::StoreManager store;
+    EXPECT_TRUE(store.add("pair", first));
+    EXPECT_FALSE(store.add("pair", second));
+    EXPECT_EQ(store.get<Tracked>("pair").get(), &first);
+}
+
+TEST(StoreManager, DuplicateSharedAddKeepsTheFirstAndDropsNothingOfIt) {
+    int destroyed = 0;
+    ztl::StoreManager store;
+    auto first = std::make_shared<Tracked>(&destroyed, 1);
+    EXPECT_TRUE(store.add("stop", first));
+    EXPECT_FALSE(store.add("stop", std::make_shared<Tracked>(&destroyed, 2)));
+    EXPECT_EQ(destroyed, 1);  // the refused rvalue share was the only one
+    first.reset();
+    auto got = store.get<Tracked>("stop");
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->id, 1);
+    EXPECT_EQ(destroyed, 1);
+}
+
+TEST(StoreManager, DestroyingTheStoreLeavesBorrowedObjectsAlive) {
+    int destroyed = 0;
+    auto owner = std::make_unique<Tracked>(&destroyed);
+    {
+        ztl::StoreManager store;
+        store.add("database", *owner);
+        auto view = store.get<Tracked>("database");
+        ASSERT_TRUE(view);
+    }
+    EXPECT_EQ(destroyed, 0);
+    owner.reset();
+    EXPECT_EQ(destroyed, 1);
+}
+
+TEST(StoreManager, DestroyingTheStoreReleasesTheLastShare) {
+    int calls = 0;
+    int destroyed = 0;
+    {
+        ztl::StoreManager store;
+        auto guard = std::make_shared<Tracked>(&destroyed);
+        store.add("stop", std::make_shared<std::function<void()>>([&calls, guard] { ++calls; }));
+        guard.reset();
+        (*store.get<std::function<void()>>("stop"))();
+        EXPECT_EQ(destroyed, 0);
+    }
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(destroyed, 1);
+}
+
+TEST(StoreManager, UnknownNameGivesEmptyPointer) {
+    ztl::StoreManager store;
+    EXPECT_FALSE(store.get<int>("factory"));
+    int value = 3;
+    store.add("factory", value);
+    EXPECT_FALSE(store.get<int>("Factory"));
+}
+
+TEST(StoreManager, RemoveErasesOnlyThatName) {
+    int a = 1;
+    int b = 2;
+    ztl::StoreManager store;
+    store.add("a", a);
+    store.add("b", b);
+    store.remove("a");
+    store.remove("missing");
+    EXPECT_FALSE(store.get<int>("a"));
+    EXPECT_EQ(store.get<int>("b").get(), &b);
+    EXPECT_TRUE(store.add("a", b));  // the name is free again
+}
+
+}  // namespace
