@@ -1,0 +1,54 @@
+#include "system/createfile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace os {
+
+namespace {
+
+class unique_fd {
+  public:
+    explicit unique_fd(int fd) noexcept : m_fd(fd) {}
+    unique_fd(const unique_fd&) = delete;
+    unique_fd& operator=(const unique_fd&) = delete;
+    ~unique_fd() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    int get() const noexcept { return m_fd; }
+
+  private:
+    int m_fd;
+};
+
+}  // namespace
+
+bool create_file(const std::string& path, off_t size, std::error_code& ec) {
+    ec.clear();
+    unique_fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (fd.get() < 0) {
+        ec.assign(errno, std::system_category());
+        return false;
+    }
+    const int err = ::posix_fallocate(fd.get(), 0, size);
+    if (err != 0) {
+        ec.assign(err, std::system_category());
+        // O_EXCL made the file ours; it is removed only while the name still refers to it,
+        // so a file someone put in its place meanwhile is left alone.
+        struct stat ours {};
+        struct stat named {};
+        if (::fstat(fd.get(), &ours) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+            ours.st_dev == named.st_dev && ours.st_ino == named.st_ino) {
+            ::unlink(path.c_str());
+        }
+        return false;
+    }
+    return true;
+}
+
+}  // namespace os

@@ -1,0 +1,68 @@
+#include "system/file_ops.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "system/accounts.h"
+
+namespace os {
+
+namespace {
+
+bool check(int result, std::error_code& ec) noexcept {
+    if (result != 0) {
+        ec.assign(errno, std::generic_category());
+        return false;
+    }
+    ec.clear();
+    return true;
+}
+
+}  // namespace
+
+bool remove(const std::string& path) noexcept {
+    std::error_code ec;
+    return remove(path, ec);
+}
+
+bool remove(const std::string& path, std::error_code& ec) noexcept {
+    return check(std::remove(path.c_str()), ec);
+}
+
+bool rename(const std::string& from, const std::string& to, std::error_code& ec) noexcept {
+    return check(::rename(from.c_str(), to.c_str()), ec);
+}
+
+bool mkdir(const std::string& path, mode_t mode, std::error_code& ec) noexcept {
+    return check(::mkdir(path.c_str(), mode), ec);
+}
+
+bool mkdir(const char* path, mode_t mode) noexcept {
+    std::error_code ec;
+    return path != nullptr && check(::mkdir(path, mode), ec);
+}
+
+bool set_mode(const std::string& path, mode_t mode) noexcept {
+    std::error_code ec;
+    return set_mode(path, mode, ec);
+}
+
+bool set_mode(const std::string& path, mode_t mode, std::error_code& ec) noexcept {
+    return check(::fchmodat(AT_FDCWD, path.c_str(), mode, AT_SYMLINK_NOFOLLOW), ec);
+}
+
+bool set_owner(const std::string& path, const std::string& user_name) {
+    std::error_code ec;
+    return set_owner(path, user_name, ec);
+}
+
+bool set_owner(const std::string& path, const std::string& user_name, std::error_code& ec) {
+    const auto [uid, gid] = get_user_id(user_name);
+    return check(::lchown(path.c_str(), uid, gid), ec);
+}
+
+}  // namespace os

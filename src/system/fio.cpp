@@ -1,0 +1,98 @@
+#include "system/fio.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+namespace fio {
+
+namespace {
+
+struct file_closer {
+    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+};
+using file_ptr = std::unique_ptr<std::FILE, file_closer>;
+
+std::error_code last_error() {
+    return {errno != 0 ? errno : EIO, std::generic_category()};
+}
+
+// Reads the whole stream into out. The size found by seeking only reserves space: the
+// loop reads until the end, so files whose size is unknown are still read fully.
+template <typename Container>
+bool read_all(const std::string& path, const char* mode, Container& out, std::error_code& ec) {
+    ec.clear();
+    out.clear();
+    errno = 0;
+    file_ptr file(std::fopen(path.c_str(), mode));
+    if (!file) {
+        ec = last_error();
+        return false;
+    }
+    if (std::fseek(file.get(), 0, SEEK_END) == 0) {
+        const long size = std::ftell(file.get());
+        if (size > 0) {
+            out.reserve(static_cast<std::size_t>(size));
+        }
+        std::rewind(file.get());
+    }
+    char buffer[65536];
+    for (;;) {
+        const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
+        out.insert(out.end(), buffer, buffer + got);
+        if (got < sizeof buffer) {
+            break;
+        }
+    }
+    if (std::ferror(file.get()) != 0) {
+        ec = last_error();
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
+bool write_all(const std::string& path, const char* mode, const void* data, std::size_t size,
+               std::error_code& ec) {
+    ec.clear();
+    errno = 0;
+    std::FILE* raw = std::fopen(path.c_str(), mode);
+    if (raw == nullptr) {
+        ec = last_error();
+        return false;
+    }
+    file_ptr file(raw);
+    if (size > 0 && std::fwrite(data, 1, size, file.get()) != size) {
+        ec = last_error();
+        return false;
+    }
+    // Buffered data reaches the file only at close; a full disk shows up here.
+    errno = 0;
+    if (std::fclose(file.release()) != 0) {
+        ec = last_error();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string read(const std::string& path, std::error_code& ec) {
+    std::string text;
+    read_all(path, "re", text, ec);
+    return text;
+}
+
+bool read(const std::string& path, std::vector<unsigned char>& data, std::error_code& ec) {
+    return read_all(path, "rbe", data, ec);
+}
+
+bool write(const std::string& path, const std::vector<unsigned char>& data, std::error_code& ec) {
+    return write_all(path, "wbe", data.data(), data.size(), ec);
+}
+
+bool write(const std::string& path, const std::string& text, std::error_code& ec) {
+    return write_all(path, "we", text.data(), text.size(), ec);
+}
+
+}  // namespace fio

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+#include <system_error>
+
+namespace sys {
+
+// Formats device with "/sbin/mkfs." followed by fs (arguments: device, "-q"; output
+// discarded; the daemon's environment passed on). True when the tool exits with 0.
+// Failure to run it gives the matching errno (generic category; EIO when GLib says
+// nothing); a non-zero exit code is reported as that code (generic category); a tool that
+// is killed or stopped gives ECANCELED, so a failure never comes without an error.
+bool mkfs(const std::string& device, const std::string& fs, std::error_code& ec);
+
+}  // namespace sys
