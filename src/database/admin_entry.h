@@ -1,0 +1,24 @@
+#pragma once
+
+#include "database/database_entry.h"
+
+namespace db {
+
+// An administrator account. Administrators come with the provisioned database file; the
+// service only reads them.
+class AdminEntry : public DatabaseEntry {
+  public:
+    AdminEntry() = default;
+
+    // Frame items: id (8), container creation time (8), name, container, public key,
+    // parameter, symmetric material, hash.
+    bytes serialize() const override;
+    // Replaces every field from a frame; missing items read as empty or zero.
+    void deserialize(const bytes& data) override;
+
+    entry_profile profile() const override;
+    // Always the basic record: administrators have no disk.
+    EntryInfo info() const override;
+};
+
+}  // namespace db

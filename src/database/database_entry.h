@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "database/entry_info.h"
+#include "database/entry_profile.h"
+#include "database/serializer.h"
+
+namespace db {
+
+// Common part of an account record (administrator or user). Getters return references to
+// the stored fields, so handlers can change a field in place.
+class DatabaseEntry : public Serialized {
+  public:
+    using bytes = std::vector<unsigned char>;
+    // Computes the hash of a key container (the service hash).
+    using hash_function = std::function<bytes(const bytes&)>;
+
+    virtual std::uint64_t get_id() const;
+    virtual std::string& get_name();
+    virtual bytes& get_public_key();
+    virtual bytes& get_parameter();
+    virtual bytes& get_container();
+    virtual bytes& get_symmetric_material();
+
+    virtual void set_id(std::uint64_t id);
+    virtual void set_name(std::string name);
+    virtual void set_public_key(bytes key);
+    virtual void set_parameter(bytes parameter);
+    // Stores the container, hash(container) as the container hash, and the creation time.
+    virtual void set_container(bytes container, const hash_function& hash,
+                               std::int64_t creation_time);
+    virtual void set_symmetric_material(bytes material);
+
+    virtual bytes& get_hash();
+    virtual std::int64_t get_container_creation_time() const;
+
+    // The profile and info replies of this account.
+    virtual entry_profile profile() const = 0;
+    virtual EntryInfo info() const = 0;
+
+    // Read-only views for callers that hold a const entry.
+    const std::string& name() const noexcept { return m_name; }
+    const bytes& hash() const noexcept { return m_hash; }
+    const bytes& container() const noexcept { return m_container; }
+
+  protected:
+    DatabaseEntry() = default;
+
+    std::uint64_t m_id = 0;
+    std::int64_t m_creation_time = 0;
+    std::string m_name;
+    bytes m_container;
+    bytes m_public_key;
+    bytes m_parameter;
+    bytes m_symmetric_material;
+    bytes m_hash;
+};
+
+}  // namespace db
