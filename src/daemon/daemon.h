@@ -1,0 +1,59 @@
+#pragma once
+
+#include <string>
+#include <system_error>
+
+#include "daemon/credentials.h"
+#include "daemon/main_loop.h"
+
+// The one service object of the process: brings the service up in a fixed order, runs its
+// main loop and ends it. Initialized and started once per process.
+class Daemon {
+  public:
+    // Touches nothing outside the object: no file, no bus.
+    Daemon() = default;
+    // Stops the loop if it still exists; never saves.
+    ~Daemon();
+
+    Daemon(const Daemon&) = delete;
+    Daemon& operator=(const Daemon&) = delete;
+
+    // Configuration, logging, kernel check, credentials, database, bus registration, in
+    // this order. Each failing step logs one error and returns false; nothing is retried.
+    bool initialize();
+
+    // Logs the start and runs the main loop until a stop.
+    void start();
+
+    // Ends the loop and saves the database. A database that was never loaded is not
+    // saved, so a stop during start-up cannot replace the stored file.
+    void stop();
+
+    // Ends the loop without saving (the state files are being removed).
+    void stop_without_save();
+
+    // Seeds the crypto provider, unlocks the database cipher with the credentials and
+    // loads the database file at path.
+    bool load_database(const std::string& path, std::error_code& ec);
+
+    // Connects to the system bus, takes the service name, fills the object store and binds
+    // every method.
+    bool register_handler(std::error_code& ec);
+
+    // The credentials read from "service.bin"; empty until initialize reads them.
+    const service_credentials& credentials() const noexcept { return m_credentials; }
+
+  private:
+    // The steps shared by both stops: log, tell the clients, end the loop.
+    void halt();
+
+    // Writes the loaded database back; does nothing when none was loaded.
+    bool save_database(std::error_code& ec);
+
+    main_loop m_loop;
+    bool m_database_loaded = false;
+    service_credentials m_credentials;
+};
+
+// Creates and seeds the crypto provider handle used by the database cipher.
+bool init_factory(std::error_code& ec);

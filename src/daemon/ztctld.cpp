@@ -1,0 +1,181 @@
+// The ztctld process: command line, detaching, pid file and the one Daemon.
+
+#include <fcntl.h>
+#include <getopt.h>
+#include <glib-unix.h>
+#include <libintl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "daemon/daemon.h"
+#include "daemon/service_paths.h"
+#include "foundation/i18n.h"
+
+namespace {
+
+// The SIGTERM path reaches the Daemon only through this pointer.
+std::shared_ptr<Daemon> daemon_ptr;
+
+void print_usage() {
+    std::string text;
+    text += _("Options");
+    text += ":\n";
+    text += "\t-d            ";
+    text += _("Become daemon");
+    text += "\n";
+    text += "\t-h,  --help   ";
+    text += _("Print this message");
+    text += "\n";
+    text += _("Return codes: \n");
+    text += "0 - ";
+    text += _("Success");
+    text += "\n";
+    text += "1 - ";
+    text += _("Failure");
+    text += "\n";
+    std::fputs(text.c_str(), stdout);
+}
+
+void setup_locale() {
+    std::setlocale(LC_ALL, "");
+    bindtextdomain(ZT_TEXT_DOMAIN, ZT_LOCALE_DIR);
+    textdomain(ZT_TEXT_DOMAIN);
+}
+
+// Detaches from the terminal: the original process and the session leader exit with 0,
+// the grandchild goes on. Returns -1 when a fork fails.
+int demonize() {
+    // Nothing buffered may be written twice by the exiting parents.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    pid_t pid = fork();
+    if (pid < 0) {
+        return -1;
+    }
+    if (pid > 0) {
+        _exit(0);
+    }
+    setsid();
+    pid = fork();
+    if (pid < 0) {
+        return -1;
+    }
+    if (pid > 0) {
+        _exit(0);
+    }
+    // Standard input goes; /dev/null takes its place so that no file opened later can
+    // become descriptor 0 and be mistaken for input.
+    close(0);
+    const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (null_fd > 0) {
+        close(null_fd);  // descriptor 0 was somehow taken already; leave it be
+    }
+    return 0;
+}
+
+void parse_args(int argc, char** argv) {
+    if (argc < 2) {
+        return;
+    }
+    static const option long_options[] = {
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    int opt = 0;
+    while ((opt = getopt_long(argc, argv, "dh", long_options, nullptr)) != -1) {
+        switch (opt) {
+            case 'd':
+                (void)demonize();
+                break;
+            case 'h':
+                print_usage();
+                std::exit(0);
+            default:
+                std::fflush(stdout);
+                print_usage();
+                std::exit(1);
+        }
+    }
+    if (optind < argc) {
+        std::fprintf(stderr, "%s: %s \"%s\"\n", argv[0], _("Unknown option"), argv[optind]);
+        print_usage();
+        std::exit(1);
+    }
+}
+
+void signal_handler(int signal) {
+    if (signal == SIGTERM && daemon_ptr) {
+        daemon_ptr->stop();
+    }
+}
+
+// Runs in the main loop, never in the signal context: the stop sequence logs, talks to
+// the bus and writes the database. A SIGTERM that arrives while the Daemon initializes is
+// kept by GLib and handled as soon as the loop runs.
+gboolean on_terminate(gpointer) {
+    signal_handler(SIGTERM);
+    return G_SOURCE_CONTINUE;
+}
+
+void setup_signal_mask() {
+    g_unix_signal_add(SIGTERM, on_terminate, nullptr);
+}
+
+void setup_misc() {
+    umask(0);
+    if (chdir("/") != 0) {
+        // The root directory always exists; nothing depends on the working directory.
+    }
+}
+
+void update_pid() {
+    // An explicit mode: with the file mask at 0 a default creation would leave the pid
+    // file writable by everyone.
+    const int fd = open(name::service::pid_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return;
+    }
+    const std::string text = std::to_string(getpid()) + "\n";
+    const ssize_t written = write(fd, text.data(), text.size());
+    (void)written;
+    close(fd);
+}
+
+void remove_pid() {
+    struct stat st {};
+    if (stat(name::service::pid_path, &st) == 0) {
+        unlink(name::service::pid_path);
+    }
+}
+
+int daemon() {
+    try {
+        daemon_ptr = std::make_shared<Daemon>();
+    } catch (const std::exception&) {
+        return 1;
+    }
+    update_pid();
+    if (daemon_ptr->initialize()) {
+        daemon_ptr->start();
+    }
+    remove_pid();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setup_locale();
+    parse_args(argc, argv);
+    setup_signal_mask();
+    setup_misc();
+    return daemon();
+}
