@@ -1,5 +1,7 @@
 #include "system/fio.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -17,8 +19,7 @@ std::error_code last_error() {
     return {errno != 0 ? errno : EIO, std::generic_category()};
 }
 
-// Reads the whole stream into out. The size found by seeking only reserves space: the
-// loop reads until the end, so files whose size is unknown are still read fully.
+// Reads the whole stream into out, up to its end.
 template <typename Container>
 bool read_all(const std::string& path, const char* mode, Container& out, std::error_code& ec) {
     ec.clear();
@@ -29,12 +30,11 @@ bool read_all(const std::string& path, const char* mode, Container& out, std::er
         ec = last_error();
         return false;
     }
-    if (std::fseek(file.get(), 0, SEEK_END) == 0) {
-        const long size = std::ftell(file.get());
-        if (size > 0) {
-            out.reserve(static_cast<std::size_t>(size));
-        }
-        std::rewind(file.get());
+    // The size only reserves space, and only for regular files: a directory reports an
+    // absurd size, and /proc tables report none although they have content.
+    struct stat info {};
+    if (::fstat(::fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        out.reserve(static_cast<std::size_t>(info.st_size));
     }
     char buffer[65536];
     for (;;) {

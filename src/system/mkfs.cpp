@@ -8,8 +8,11 @@
 namespace sys {
 
 bool mkfs(const std::string& device, const std::string& fs, std::error_code& ec) {
+    return run_mkfs("/sbin/mkfs." + fs, device, ec);
+}
+
+bool run_mkfs(const std::string& tool, const std::string& device, std::error_code& ec) {
     ec.clear();
-    const std::string tool = "/sbin/mkfs." + fs;
     Spawner spawner(tool.c_str());
     spawner.setflags(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL)
         .argv({device.c_str(), "-q"})

@@ -12,4 +12,8 @@ namespace sys {
 // is killed or stopped gives ECANCELED, so a failure never comes without an error.
 bool mkfs(const std::string& device, const std::string& fs, std::error_code& ec);
 
+// The same for the formatting program at tool (an absolute path); mkfs passes
+// "/sbin/mkfs." followed by fs.
+bool run_mkfs(const std::string& tool, const std::string& device, std::error_code& ec);
+
 }  // namespace sys
