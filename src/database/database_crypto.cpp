@@ -1,0 +1,232 @@
+#include "database/database_crypto.h"
+
+#include <exception>
+
+#include "crypto/crypto_error.h"
+#include "crypto/randomizer.h"
+#include "ztcrypto/ztcrypto.h"
+
+namespace {
+// The provider's default algorithm of each kind.
+const std::wstring kDefault;
+}  // namespace
+
+bool DatabaseCryptoManager::initialize(const crypto_factory& factory, std::error_code& ec) {
+    if (!factory.is_initialized()) {
+        ec = crypto_error::factory_not_initialized;
+        return false;
+    }
+    try {
+        m_factory = factory;
+        m_container = m_factory.self()->create_key_agreement(kDefault);
+        m_asymmetric = m_factory.self()->create_asymmetric(kDefault);
+        m_container->initialize();
+    } catch (const std::exception&) {
+        m_container.reset();
+        m_asymmetric.reset();
+        ec = std::make_error_code(std::errc::not_enough_memory);
+        return false;
+    }
+    return true;
+}
+
+bool DatabaseCryptoManager::import_container(const std::wstring& password, const bytes& container,
+                                             std::error_code& ec) {
+    if (!m_container || !m_asymmetric) {
+        ec = crypto_error::not_initialized;
+        return false;
+    }
+    try {
+        m_container->import_container(container.data(), container.size(), password);
+        m_asymmetric->import_container(container.data(), container.size(), password);
+    } catch (const std::exception&) {
+        ec = crypto_error::invalid_password;
+        return false;
+    }
+    return true;
+}
+
+bool DatabaseCryptoManager::create_encryptor(const std::wstring& password, std::error_code& ec) {
+    if (!initialized()) {
+        ec = crypto_error::not_initialized;
+        return false;
+    }
+    std::vector<std::uint8_t> key;
+    try {
+        key = m_container->get_symmetric_key_container(password);
+    } catch (const std::exception&) {
+        ec = crypto_error::export_key_material_error;
+        return false;
+    }
+    std::shared_ptr<SymmetricAlgoritmBase> algorithm;
+    try {
+        algorithm = m_factory.self()->create_symmetric(kDefault);
+    } catch (const std::exception&) {
+        ec = crypto_error::create_symmetric_error;
+        return false;
+    }
+    try {
+        algorithm->import_key(password, key.data(), key.size());
+    } catch (const std::exception&) {
+        ec = crypto_error::invalid_password;
+        return false;
+    }
+    try {
+        auto encrypter = algorithm->create_encrypter();
+        // A cipher without a block size could not pad anything; refuse it here.
+        if (!encrypter || encrypter->block_size(0) == 0) {
+            ec = crypto_error::create_encryptor_error;
+            return false;
+        }
+        m_encrypters.push(std::move(encrypter));
+    } catch (const std::exception&) {
+        ec = crypto_error::create_encryptor_error;
+        return false;
+    }
+    return true;
+}
+
+std::shared_ptr<SymmetricEncrypter> DatabaseCryptoManager::top() const {
+    return m_encrypters.empty() ? nullptr : m_encrypters.top();
+}
+
+std::size_t DatabaseCryptoManager::get_encrypted_data_size(std::size_t n,
+                                                           std::size_t block) noexcept {
+    const std::size_t rest = n % block;
+    return rest == 0 ? n : n + (block - rest);
+}
+
+std::size_t DatabaseCryptoManager::get_size_for_encrypted_data(std::size_t n,
+                                                               std::error_code& ec) const {
+    const auto cipher = top();
+    if (!cipher) {
+        ec = crypto_error::encryptor_not_created;
+        return 0;
+    }
+    return get_encrypted_data_size(n, cipher->block_size(0));
+}
+
+std::size_t DatabaseCryptoManager::get_padding(std::size_t n, std::error_code& ec) const {
+    const std::size_t size = get_size_for_encrypted_data(n, ec);
+    return size == 0 ? 0 : size - n;
+}
+
+DatabaseCryptoManager::bytes DatabaseCryptoManager::encrypt(const bytes& data,
+                                                            std::error_code& ec) {
+    const auto cipher = top();
+    if (!cipher) {
+        ec = crypto_error::encryptor_not_created;
+        return {};
+    }
+    const std::size_t size = get_encrypted_data_size(data.size(), cipher->block_size(0));
+    if (size == 0) {
+        return {};
+    }
+    bytes out(size);
+    try {
+        cipher->encrypt(data.data(), data.size(), out.data());
+    } catch (const std::exception&) {
+        ec = crypto_error::encrypt_failure;
+        return {};
+    }
+    return out;
+}
+
+DatabaseCryptoManager::bytes DatabaseCryptoManager::decrypt(const bytes& data,
+                                                            std::error_code& ec) {
+    const auto cipher = top();
+    if (!cipher) {
+        ec = crypto_error::encryptor_not_created;
+        return {};
+    }
+    bytes out(data.size());
+    try {
+        cipher->decrypt(data.data(), data.size(), out.data());
+    } catch (const std::exception&) {
+        ec = crypto_error::decrypt_failure;
+        return {};
+    }
+    return out;
+}
+
+bool DatabaseCryptoManager::set_iv(const bytes& iv, std::error_code& ec) {
+    const auto cipher = top();
+    if (!cipher) {
+        ec = crypto_error::encryptor_not_created;
+        return false;
+    }
+    try {
+        cipher->set_iv(iv);
+    } catch (const std::exception&) {
+        ec = crypto_error::set_iv_error;
+        return false;
+    }
+    return true;
+}
+
+DatabaseCryptoManager::bytes DatabaseCryptoManager::get_iv() const {
+    const auto cipher = top();
+    return cipher ? cipher->get_iv() : bytes{};
+}
+
+std::size_t DatabaseCryptoManager::get_iv_size() const {
+    const auto cipher = top();
+    return cipher ? cipher->iv_size(0) : 0;
+}
+
+DatabaseCryptoManager::bytes DatabaseCryptoManager::get_public_key(std::error_code& ec) const {
+    try {
+        if (!m_asymmetric || !m_asymmetric->is_ready(0)) {
+            ec = crypto_error::not_initialized;
+            return {};
+        }
+        return m_asymmetric->export_public_key(0);
+    } catch (const std::exception&) {
+        ec = crypto_error::export_public_key_error;
+        return {};
+    }
+}
+
+asymmetric_encryptor DatabaseCryptoManager::get_cipher() const {
+    return asymmetric_encryptor(m_asymmetric);
+}
+
+bool DatabaseCryptoManager::initialized() const {
+    try {
+        return m_container && m_container->is_initialized();
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void DatabaseCryptoManager::reset() {
+    std::error_code ignored;
+    reset(ignored);
+}
+
+bool DatabaseCryptoManager::reset(std::error_code& ec) {
+    m_encrypters = {};
+    if (!m_container) {
+        return true;
+    }
+    try {
+        m_container->initialize();
+    } catch (const std::exception&) {
+        ec = crypto_error::initialize_error;
+        return false;
+    }
+    return true;
+}
+
+std::vector<unsigned char> generate_iv(crypto_factory& factory, std::size_t size,
+                                       std::error_code& ec) {
+    Randomizer randomizer;
+    if (!randomizer.initialize(factory, ec)) {
+        return {};
+    }
+    std::vector<unsigned char> iv(size);
+    if (!randomizer.random(iv.data(), iv.size(), ec)) {
+        return {};
+    }
+    return iv;
+}
