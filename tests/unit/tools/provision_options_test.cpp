@@ -1,0 +1,80 @@
+#include "provision_options.h"
+
+#include <gtest/gtest.h>
+
+#include "provision.h"
+
+namespace {
+
+using args = std::vector<std::string>;
+
+TEST(ProvisionOptions, FullCommandLine) {
+    provision::options options;
+    std::string error;
+    ASSERT_TRUE(provision::parse(
+        {"--service-dir", "/srv/zt", "--admin", "root:/tmp/pw", "--admin", "ops:-", "--iterations",
+         "1000", "--allow-low-iterations", "--export-container", "root:/tmp/c", "--export-token",
+         "ops:/tmp/t", "--write-config", "--config-path", "/tmp/z.conf", "--force"},
+        options, error))
+        << error;
+    EXPECT_EQ(options.service_dir, "/srv/zt");
+    ASSERT_EQ(options.admins.size(), 2u);
+    EXPECT_EQ(options.admins[1], (std::pair<std::string, std::string>{"ops", "-"}));
+    EXPECT_EQ(options.iterations, 1000u);
+    EXPECT_EQ(options.export_containers.front().second, "/tmp/c");
+    EXPECT_EQ(options.export_tokens.front().first, "ops");
+    EXPECT_TRUE(options.write_config);
+    EXPECT_EQ(options.config_path, "/tmp/z.conf");
+    EXPECT_TRUE(options.force);
+}
+
+TEST(ProvisionOptions, DefaultsAreSafe) {
+    provision::options options;
+    std::string error;
+    ASSERT_TRUE(provision::parse({"--service-dir", "d", "--admin", "a:f"}, options, error));
+    EXPECT_EQ(options.iterations, 600000u);
+    EXPECT_FALSE(options.force);
+    EXPECT_FALSE(options.write_config);
+    EXPECT_EQ(options.config_path, "/etc/ztctl/ztctl.conf");
+}
+
+TEST(ProvisionOptions, RefusedCommandLines) {
+    const std::pair<args, std::string> cases[] = {
+        {{"--admin", "a:f"}, "--service-dir is required"},
+        {{"--service-dir", "d"}, "at least one --admin is required"},
+        {{"--service-dir", "d", "--admin", "a:f", "--admin", "a:g"},
+         "administrator \"a\" given twice"},
+        {{"--service-dir", "d", "--admin", "af"}, "--admin expects NAME:FILE, got \"af\""},
+        {{"--service-dir", "d", "--admin", ":f"}, "--admin expects NAME:FILE, got \":f\""},
+        {{"--service-dir", "d", "--admin", "a:f", "--iterations", "1000"},
+         "fewer than 600000 iterations need --allow-low-iterations"},
+        {{"--service-dir", "d", "--admin", "a:f", "--iterations", "10x"},
+         "--iterations expects a number, got \"10x\""},
+        {{"--service-dir", "d", "--admin", "a:f", "--iterations", "999", "--allow-low-iterations"},
+         "iterations must lie between 1000 and 10000000"},
+        {{"--service-dir", "d", "--admin", "a:f", "--export-container", "b:x"},
+         "cannot export \"b\": not an administrator given"},
+        {{"--service-dir", "d", "--admin", "a:f", "--bogus"}, "unknown argument \"--bogus\""},
+        {{"--service-dir"}, "--service-dir needs a value"},
+    };
+    for (const auto& [command, reason] : cases) {
+        provision::options options;
+        std::string error;
+        EXPECT_FALSE(provision::parse(command, options, error)) << reason;
+        EXPECT_EQ(error, reason);
+    }
+}
+
+TEST(ProvisionOptions, HelpStopsTheScan) {
+    provision::options options;
+    std::string error;
+    ASSERT_TRUE(provision::parse({"--help", "--bogus"}, options, error));
+    EXPECT_TRUE(options.help);
+}
+
+TEST(ServicePassword, TwoLowerCaseHexDigitsPerByte) {
+    EXPECT_EQ(provision::service_password({0x0A, 0xFF, 0x00, 0x7B}), L"0aff007b");
+    EXPECT_EQ(provision::service_password(std::vector<unsigned char>(32, 0xC3)).size(), 64u);
+}
+
+}  // namespace

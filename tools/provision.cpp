@@ -1,0 +1,144 @@
+#include "provision.h"
+
+#include <sys/random.h>
+
+#include <cerrno>
+#include <exception>
+
+#include "crypto/crypto_error.h"
+#include "crypto/hasher.h"
+#include "crypto/randomizer.h"
+#include "database/database.h"
+#include "ztcrypto/ztcrypto.h"
+
+namespace provision {
+
+namespace {
+
+constexpr std::size_t kSecretSize = 32;
+constexpr std::size_t kTokenSize = 32;
+const std::wstring kDefault;  // the provider's default algorithms
+
+struct new_container {
+    bytes container;
+    bytes public_key;
+};
+
+// A new key container under password, and the public key of its asymmetric key.
+bool create_container(crypto_factory& factory, const std::wstring& password, std::time_t now,
+                      std::uint32_t iterations, new_container& out, std::error_code& ec) {
+    try {
+        auto agreement = factory.self()->create_key_agreement(kDefault);
+        out.container = agreement->create_container(password, now, iterations);
+        auto asymmetric = factory.self()->create_asymmetric(kDefault);
+        asymmetric->import_container(out.container.data(), out.container.size(), password);
+        out.public_key = asymmetric->export_public_key(0);
+    } catch (const std::exception&) {
+        ec = crypto_error::internal_error;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::wstring service_password(const bytes& secret) {
+    static constexpr wchar_t kDigits[] = L"0123456789abcdef";
+    std::wstring text;
+    text.reserve(secret.size() * 2);
+    for (const unsigned char byte : secret) {
+        text.push_back(kDigits[byte >> 4]);
+        text.push_back(kDigits[byte & 0x0F]);
+    }
+    return text;
+}
+
+crypto_factory make_factory() {
+    crypto_factory factory;
+    bytes seed(kSecretSize);
+    if (::getrandom(seed.data(), seed.size(), 0) != static_cast<ssize_t>(seed.size())) {
+        return factory;
+    }
+    factory.initialize(std::move(seed));
+    return factory;
+}
+
+bytes random_bytes(crypto_factory& factory, std::size_t n, std::error_code& ec) {
+    Randomizer randomizer;
+    bytes out(n);
+    if (!randomizer.initialize(factory, ec) || !randomizer.random(out.data(), out.size(), ec)) {
+        return {};
+    }
+    return out;
+}
+
+bool make_service(crypto_factory& factory, std::time_t now, service_credentials& out,
+                  std::error_code& ec) {
+    out.secret = random_bytes(factory, kSecretSize, ec);
+    if (out.secret.size() != kSecretSize) {
+        return false;
+    }
+    out.password = service_password(out.secret);
+    new_container made;
+    if (!create_container(factory, out.password, now, kServiceIterations, made, ec)) {
+        return false;
+    }
+    out.container = std::move(made.container);
+    return true;
+}
+
+bytes service_file(const service_credentials& service) {
+    bytes file = service.secret;
+    file.insert(file.end(), service.container.begin(), service.container.end());
+    return file;
+}
+
+bool write_database(crypto_factory& factory, const service_credentials& service,
+                    const std::string& path, const std::vector<admin_request>& admins,
+                    std::uint32_t iterations, std::time_t now, std::vector<admin_result>& created,
+                    std::error_code& ec) {
+    Database database(path);
+    auto& cipher = database.crypto_service();
+    if (!cipher.initialize(factory, ec) ||
+        !cipher.import_container(service.password, service.container, ec) ||
+        !cipher.create_encryptor(service.password, ec)) {
+        return false;
+    }
+    Hasher hasher;
+    if (!hasher.initialize(factory, ec)) {
+        return false;
+    }
+    std::error_code hash_error;
+    const auto service_hash = [&](const bytes& data) { return hasher.hash(data, hash_error); };
+
+    created.clear();
+    std::uint64_t id = 0;
+    for (const auto& request : admins) {
+        new_container made;
+        if (!create_container(factory, request.password, now, iterations, made, ec)) {
+            return false;
+        }
+        admin_result result{request.name, ++id, made.container,
+                            random_bytes(factory, kTokenSize, ec)};
+        if (result.token.empty()) {
+            return false;
+        }
+        db::AdminEntry entry;
+        entry.set_id(result.id);
+        entry.set_name(request.name);
+        entry.set_container(made.container, service_hash, static_cast<std::int64_t>(now));
+        if (hash_error) {
+            ec = hash_error;
+            return false;
+        }
+        entry.set_public_key(std::move(made.public_key));
+        entry.set_parameter(result.token);
+        if (!database.insert_admin_entry(std::move(entry), ec)) {
+            return false;
+        }
+        created.push_back(std::move(result));
+    }
+    return database.save(ec);
+}
+
+}  // namespace provision

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "crypto/crypto_factory.h"
+
+// Building blocks of the provisioning tool: the service secret and key container of
+// "service.bin", and the administrator entries of the first "database.bin".
+namespace provision {
+
+using bytes = std::vector<unsigned char>;
+
+// Iteration count of containers protected by a human password, and the floor below which
+// the tool refuses to go unless told so explicitly (tests).
+inline constexpr std::uint32_t kAdminIterations = 600000;
+// The service container's password is 64 hexadecimal digits of random bytes: a small
+// count suffices.
+inline constexpr std::uint32_t kServiceIterations = 1000;
+
+// The contents of "service.bin" and what the daemon derives from it.
+struct service_credentials {
+    bytes secret;           // 32 random bytes
+    std::wstring password;  // 64 lower-case hexadecimal digits of the secret
+    bytes container;        // the service key container, sealed under password
+};
+
+// An administrator to create: account name and the password of its new key container.
+struct admin_request {
+    std::string name;
+    std::wstring password;
+};
+
+// An administrator as created: its container and token also go to the client.
+struct admin_result {
+    std::string name;
+    std::uint64_t id = 0;
+    bytes container;
+    bytes token;
+};
+
+// The password the daemon derives from a service secret: two lower-case hexadecimal digits
+// per byte, as a wide string.
+std::wstring service_password(const bytes& secret);
+
+// A provider factory seeded from the operating system's random source; not initialized on
+// failure.
+crypto_factory make_factory();
+
+// n random bytes from the provider; empty on failure (ec set).
+bytes random_bytes(crypto_factory& factory, std::size_t n, std::error_code& ec);
+
+// A fresh secret and a service container sealed under its password.
+bool make_service(crypto_factory& factory, std::time_t now, service_credentials& out,
+                  std::error_code& ec);
+
+// "service.bin": the secret followed by the container.
+bytes service_file(const service_credentials& service);
+
+// Writes an encrypted database file at path holding one administrator per request (ids
+// from 1 in request order), each with a new key container under its password (iterations
+// as given), its container hash and creation time, its public key and a random token.
+bool write_database(crypto_factory& factory, const service_credentials& service,
+                    const std::string& path, const std::vector<admin_request>& admins,
+                    std::uint32_t iterations, std::time_t now, std::vector<admin_result>& created,
+                    std::error_code& ec);
+
+}  // namespace provision

@@ -1,0 +1,229 @@
+// ztctl-provision: creates the service directory of ztctld from nothing.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "database/database_file.h"
+#include "provision.h"
+#include "provision_options.h"
+#include "system/cast.h"
+
+namespace {
+
+constexpr const char* kProgram = "ztctl-provision";
+
+int fail(const std::string& message) {
+    std::cerr << kProgram << ": " << message << '\n';
+    return 1;
+}
+
+// The password in file ("-": one line of standard input), without one trailing newline.
+bool read_password(const std::string& file, std::wstring& password, std::string& error) {
+    std::string text;
+    if (file == "-") {
+        std::getline(std::cin, text);
+    } else {
+        std::ifstream in(file, std::ios::binary);
+        if (!in) {
+            error = "cannot read password file " + file + ": " + std::strerror(errno);
+            return false;
+        }
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (!text.empty() && text.back() == '\n') {
+            text.pop_back();
+        }
+    }
+    if (text.empty()) {
+        error = "empty password in " + file;
+        return false;
+    }
+    try {
+        password = cast::to_wstring(text);
+    } catch (const std::range_error&) {
+        error = "the password in " + file + " is not valid UTF-8";
+        return false;
+    }
+    return true;
+}
+
+std::string absolute(const std::string& path) {
+    if (!path.empty() && path.front() == '/') {
+        return path;
+    }
+    std::vector<char> cwd(4096);
+    if (::getcwd(cwd.data(), cwd.size()) == nullptr) {
+        return path;
+    }
+    return std::string(cwd.data()) + "/" + path;
+}
+
+std::string parent_of(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Creates path and its missing parents; the last one gets mode. Reports what it created.
+bool make_directories(const std::string& path, mode_t mode, std::string& error) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        if (!S_ISDIR(info.st_mode)) {
+            error = path + " exists and is not a directory";
+            return false;
+        }
+        return true;
+    }
+    if (!make_directories(parent_of(path), 0755, error)) {
+        return false;
+    }
+    // chmod as well: the process mask must not widen or narrow the mode.
+    if (::mkdir(path.c_str(), mode) != 0 || ::chmod(path.c_str(), mode) != 0) {
+        error = "cannot create directory " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::cout << "created directory " << path << " (mode " << std::oct << mode << std::dec << ")\n";
+    return true;
+}
+
+struct planned_file {
+    std::string path;
+    std::vector<unsigned char> data;
+    std::string what;
+};
+
+int run(const provision::options& options) {
+    std::vector<provision::admin_request> admins;
+    for (const auto& [name, file] : options.admins) {
+        provision::admin_request request{name, {}};
+        std::string error;
+        if (!read_password(file, request.password, error)) {
+            return fail(error);
+        }
+        admins.push_back(std::move(request));
+    }
+
+    std::string dir = absolute(options.service_dir);
+    while (dir.size() > 1 && dir.back() == '/') {
+        dir.pop_back();
+    }
+    const std::string service_path = dir + "/service.bin";
+    const std::string database_path = dir + "/database.bin";
+
+    std::vector<std::string> targets = {service_path, database_path};
+    for (const auto& [name, file] : options.export_containers) {
+        targets.push_back(absolute(file));
+    }
+    for (const auto& [name, file] : options.export_tokens) {
+        targets.push_back(absolute(file));
+    }
+    if (options.write_config) {
+        targets.push_back(options.config_path);
+    }
+    if (!options.force) {
+        for (const auto& target : targets) {
+            struct stat info {};
+            if (::lstat(target.c_str(), &info) == 0) {
+                return fail(target + " already exists; nothing was written (--force replaces it)");
+            }
+        }
+    }
+
+    std::string error;
+    if (!make_directories(dir, 0700, error)) {
+        return fail(error);
+    }
+
+    crypto_factory factory = provision::make_factory();
+    if (!factory) {
+        return fail("cannot initialise the crypto provider");
+    }
+    const std::time_t now = std::time(nullptr);
+    std::error_code ec;
+    provision::service_credentials service;
+    if (!provision::make_service(factory, now, service, ec)) {
+        return fail("cannot create the service key container: " + ec.message());
+    }
+
+    std::vector<std::string> written;
+    const auto undo = [&] {
+        for (const auto& path : written) {
+            ::unlink(path.c_str());
+        }
+    };
+
+    std::vector<provision::admin_result> created;
+    if (!provision::write_database(factory, service, database_path, admins, options.iterations, now,
+                                   created, ec)) {
+        ::unlink(database_path.c_str());
+        return fail("cannot write " + database_path + ": " + ec.message());
+    }
+    written.push_back(database_path);
+    std::cout << "wrote " << database_path << " (mode 600) with " << created.size()
+              << " administrator(s):\n";
+    for (const auto& admin : created) {
+        std::cout << "  id " << admin.id << " \"" << admin.name << "\", key container of "
+                  << admin.container.size() << " bytes, " << options.iterations << " iterations\n";
+    }
+
+    std::vector<planned_file> files;
+    files.push_back(
+        {service_path, provision::service_file(service), "service secret and key container"});
+    const auto find = [&](const std::string& name) -> const provision::admin_result& {
+        for (const auto& admin : created) {
+            if (admin.name == name) {
+                return admin;
+            }
+        }
+        throw std::logic_error("unknown administrator");  // parse() rules this out
+    };
+    for (const auto& [name, file] : options.export_containers) {
+        files.push_back(
+            {absolute(file), find(name).container, "key container of \"" + name + "\""});
+    }
+    for (const auto& [name, file] : options.export_tokens) {
+        files.push_back({absolute(file), find(name).token, "session token of \"" + name + "\""});
+    }
+    if (options.write_config) {
+        const std::string text = "# Written by ztctl-provision.\nservice_path = " + dir + "\n";
+        if (!make_directories(parent_of(options.config_path), 0755, error)) {
+            undo();
+            return fail(error);
+        }
+        files.push_back({options.config_path, cast::to_vector(text), "configuration"});
+    }
+    for (const auto& file : files) {
+        if (!db::file::replace(file.path, file.data, ec)) {
+            undo();
+            return fail("cannot write " + file.path + ": " + ec.message());
+        }
+        written.push_back(file.path);
+        std::cout << "wrote " << file.path << " (mode 600): " << file.what << '\n';
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    provision::options options;
+    std::string error;
+    if (!provision::parse(args, options, error)) {
+        std::cerr << kProgram << ": " << error << "\n\n" << provision::usage();
+        return 2;
+    }
+    if (options.help) {
+        std::cout << provision::usage();
+        return 0;
+    }
+    return run(options);
+}
