@@ -52,7 +52,24 @@ bool set_mode(const std::string& path, mode_t mode) noexcept {
 }
 
 bool set_mode(const std::string& path, mode_t mode, std::error_code& ec) noexcept {
-    return check(::fchmodat(AT_FDCWD, path.c_str(), mode, AT_SYMLINK_NOFOLLOW), ec);
+    if (::fchmodat(AT_FDCWD, path.c_str(), mode, AT_SYMLINK_NOFOLLOW) == 0) {
+        ec.clear();
+        return true;
+    }
+    if (errno != EOPNOTSUPP) {
+        return check(-1, ec);
+    }
+    // The C library refuses links with EOPNOTSUPP, but also everything else when /proc is
+    // not mounted; only a real link is refused.
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        return check(-1, ec);
+    }
+    if (S_ISLNK(info.st_mode)) {
+        ec.assign(ELOOP, std::generic_category());
+        return false;
+    }
+    return check(::chmod(path.c_str(), mode), ec);
 }
 
 bool set_owner(const std::string& path, const std::string& user_name) {

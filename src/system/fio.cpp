@@ -1,6 +1,8 @@
 #include "system/fio.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -52,23 +54,32 @@ bool read_all(const std::string& path, const char* mode, Container& out, std::er
     return true;
 }
 
-bool write_all(const std::string& path, const char* mode, const void* data, std::size_t size,
-               std::error_code& ec) {
+// New files are created with mode 0600: the daemon runs with umask 0, and what it writes
+// (the database above all) is for root alone. An existing file keeps its mode.
+bool write_all(const std::string& path, const void* data, std::size_t size, std::error_code& ec) {
     ec.clear();
-    errno = 0;
-    std::FILE* raw = std::fopen(path.c_str(), mode);
-    if (raw == nullptr) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
         ec = last_error();
         return false;
     }
-    file_ptr file(raw);
-    if (size > 0 && std::fwrite(data, 1, size, file.get()) != size) {
-        ec = last_error();
-        return false;
+    const auto* next = static_cast<const char*>(data);
+    std::size_t left = size;
+    while (left > 0) {
+        errno = 0;
+        const ssize_t written = ::write(fd, next, left);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            ec = last_error();
+            ::close(fd);
+            return false;
+        }
+        next += written;
+        left -= static_cast<std::size_t>(written);
     }
-    // Buffered data reaches the file only at close; a full disk shows up here.
-    errno = 0;
-    if (std::fclose(file.release()) != 0) {
+    if (::close(fd) != 0) {
         ec = last_error();
         return false;
     }
@@ -88,11 +99,11 @@ bool read(const std::string& path, std::vector<unsigned char>& data, std::error_
 }
 
 bool write(const std::string& path, const std::vector<unsigned char>& data, std::error_code& ec) {
-    return write_all(path, "wbe", data.data(), data.size(), ec);
+    return write_all(path, data.data(), data.size(), ec);
 }
 
 bool write(const std::string& path, const std::string& text, std::error_code& ec) {
-    return write_all(path, "we", text.data(), text.size(), ec);
+    return write_all(path, text.data(), text.size(), ec);
 }
 
 }  // namespace fio

@@ -60,6 +60,18 @@ TEST_F(FioFiles, WriteTruncatesLongerContent) {
     EXPECT_FALSE(ec);
 }
 
+TEST_F(FioFiles, NewFilesArePrivateExistingFilesKeepTheirMode) {
+    scoped_umask daemon_umask(0);
+    std::error_code ec;
+    ASSERT_TRUE(fio::write(path("new"), bytes{1, 2, 3}, ec));
+    EXPECT_EQ(mode_of(path("new")), 0600u);
+
+    std::ofstream(path("shared")) << "old";
+    ASSERT_EQ(::chmod(path("shared").c_str(), 0644), 0);
+    ASSERT_TRUE(fio::write(path("shared"), std::string("new"), ec));
+    EXPECT_EQ(mode_of(path("shared")), 0644u);
+}
+
 TEST_F(FioFiles, TextReadKeepsEmbeddedZeros) {
     const std::string text("a\0b", 3);
     std::error_code ec;
@@ -90,7 +102,6 @@ TEST_F(FioFiles, ReadingADirectoryFails) {
 }
 
 TEST(FioDevices, FullDiskIsReportedNotSwallowed) {
-    // Buffered data only reaches the device when the file is closed.
     std::error_code ec;
     EXPECT_FALSE(fio::write("/dev/full", std::string("data"), ec));
     EXPECT_EQ(ec, std::error_code(ENOSPC, std::generic_category()));

@@ -116,7 +116,9 @@ TEST_F(OsFiles, SetModeChangesFileButRefusesSymbolicLink) {
 
     ASSERT_EQ(::symlink(path("f").c_str(), path("link").c_str()), 0);
     EXPECT_FALSE(os::set_mode(path("link"), 0666, ec));
-    EXPECT_TRUE(ec);
+    EXPECT_TRUE(ec == std::errc::operation_not_supported ||
+                ec == std::errc::too_many_symbolic_link_levels)
+        << ec.message();
     EXPECT_EQ(stat_of(path("f")).st_mode & 07777, 0640u);
 
     EXPECT_FALSE(os::set_mode(path("none"), 0600));
