@@ -9,9 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "crypto/checker.h"
 #include "crypto/crypto_factory.h"
 #include "crypto/crypto_service.h"
 #include "crypto/genrand.h"
+#include "crypto/hasher.h"
+#include "crypto/sysrand.h"
 #include "ztcrypto/ztcrypto.h"
 
 namespace {
@@ -150,6 +153,23 @@ void BM_ServerHandshake(benchmark::State& state) {
     }
 }
 
+// The part of the handshake spent opening the service container (both objects).
+void BM_ImportServiceContainer(benchmark::State& state) {
+    const bytes& container = service_container();
+    std::error_code ec;
+    crypto_service service;
+    if (!service.initialize(factory(), ec)) {
+        state.SkipWithError(ec.message().c_str());
+        return;
+    }
+    for (auto _ : state) {
+        if (!service.import_container(kServicePassword, container, ec)) {
+            state.SkipWithError(ec.message().c_str());
+            break;
+        }
+    }
+}
+
 void BM_StartupRandomVector(benchmark::State& state) {
     std::error_code ec;
     for (auto _ : state) {
@@ -162,6 +182,30 @@ void BM_StartupRandomVector(benchmark::State& state) {
     }
 }
 
+// The bound: every one of the 512 + 4096 candidates drawn, hashed and checked by the real
+// checker, which is then overruled so that none passes.
+void BM_StartupRandomVectorAllRoundsFail(benchmark::State& state) {
+    RandomChecker checker;
+    Hasher hasher;
+    std::error_code ec;
+    if (!checker.initialize(factory(), ec) || !hasher.initialize(factory(), ec)) {
+        state.SkipWithError(ec.message().c_str());
+        return;
+    }
+    const misc::random_vector_steps steps{
+        randgen::system,
+        [&hasher](const bytes& candidate, std::error_code& e) { return hasher.hash(candidate, e); },
+        [&checker](const bytes& digest, std::error_code& e) {
+            benchmark::DoNotOptimize(checker.check(digest, e));
+            return false;
+        },
+    };
+    for (auto _ : state) {
+        bytes vector = misc::get_random_vector(steps, ec);
+        benchmark::DoNotOptimize(vector.data());
+    }
+}
+
 }  // namespace
 
 BENCHMARK(BM_SessionEncrypt)->Arg(64)->Arg(4096)->Arg(1 << 20);
@@ -169,6 +213,8 @@ BENCHMARK(BM_RawEvpEncrypt)->Arg(64)->Arg(4096)->Arg(1 << 20);
 BENCHMARK(BM_SessionDecrypt)->Arg(64)->Arg(4096)->Arg(1 << 20);
 BENCHMARK(BM_RawEvpDecrypt)->Arg(64)->Arg(4096)->Arg(1 << 20);
 BENCHMARK(BM_ServerHandshake)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ImportServiceContainer)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StartupRandomVector)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StartupRandomVectorAllRoundsFail)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();
