@@ -181,6 +181,32 @@ TEST(ContainerWalk, TruncationBehindConsistentOuterLengthFails) {
     }
 }
 
+TEST(ContainerWalk, WalkStaysInsideTheOuterElement) {
+    // The outer element is cut before its time element while the bytes stay in the buffer:
+    // the walk must not take them.
+    const der::bytes container = der::key_container(kReferenceText);
+    const std::size_t header = container[1] < 0x80 ? 2 : 2 + (container[1] - 0x80u);
+    const der::bytes content(container.begin() + static_cast<std::ptrdiff_t>(header),
+                             container.end());
+    const std::size_t time_end =
+        time_tag_offset(container) + der::gtime(kReferenceText).size() - header;
+    der::bytes shortened =
+        der::tlv(0x30, der::bytes(content.begin(), content.begin() + time_end - 1));
+    shortened.insert(shortened.end(), content.begin() + time_end - 1, content.end());
+    std::error_code ec;
+    EXPECT_EQ(crypto::extract_container_time(shortened, ec), 0);
+    EXPECT_TRUE(is_structure_error(ec)) << ec.message();
+}
+
+TEST(ContainerWalk, BytesAfterTheContainerAreIgnored) {
+    der::bytes container = der::key_container(kReferenceText);
+    container.insert(container.end(), {0x00, 0xFF, 0x30, 0x80});
+    ScopedTimeZone tz("UTC0");
+    std::error_code ec;
+    EXPECT_EQ(crypto::extract_container_time(container, ec), kReferenceUtc);
+    EXPECT_FALSE(ec);
+}
+
 TEST(ContainerWalk, ElementLongerThanContainerIsRefused) {
     der::bytes container = der::key_container(kReferenceText);
     // The time element claims 0x7f bytes but the container ends long before.

@@ -69,6 +69,35 @@ TEST_F(SessionCipher, UninitializedFactoryIsRefused) {
     EXPECT_EQ(ec, crypto_error::factory_not_initialized);
 }
 
+TEST_F(SessionCipher, FailedInitializationDropsEverything) {
+    crypto_service service;
+    peer::client client(m_factory);
+    open(service, client);
+    std::error_code ec;
+    // The provider refuses a null seed of non-zero length.
+    EXPECT_FALSE(service.initialize(nullptr, 5, ec));
+    EXPECT_EQ(ec, std::make_error_code(std::errc::not_enough_memory));
+    EXPECT_EQ(ec.value(), 12);
+    EXPECT_FALSE(service.ready());
+    EXPECT_FALSE(service.initialized());
+    EXPECT_TRUE(service.get_public_key(ec).empty());
+    EXPECT_FALSE(service.import_container(peer::kServicePassword, m_container, ec));
+    EXPECT_EQ(ec, crypto_error::not_initialized);
+}
+
+TEST_F(SessionCipher, KeyOperationsBeforeInitializationAreRefused) {
+    crypto_service service;
+    std::error_code ec;
+    EXPECT_FALSE(service.import_key_material(bytes(32, 1), ec));
+    EXPECT_EQ(ec, crypto_error::not_initialized);
+    EXPECT_FALSE(service.set_additional_private_parameter(bytes(4, 1), ec));
+    EXPECT_EQ(ec, crypto_error::not_initialized);
+    EXPECT_TRUE(service.export_container(L"x", ec).empty());
+    EXPECT_EQ(ec, crypto_error::not_initialized);
+    EXPECT_TRUE(service.get_symmetric_key_container(L"x").empty());
+    EXPECT_TRUE(service.get_additional_private_parameter().empty());
+}
+
 TEST_F(SessionCipher, InitializedOnlyOnceContainerIsImported) {
     crypto_service service;
     std::error_code ec;
