@@ -1,0 +1,172 @@
+#include "testing/fake_journal.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <system_error>
+
+namespace zt_testing {
+
+std::string journal_entry::field(const std::string& key) const {
+    auto it = fields.find(key);
+    return it == fields.end() ? std::string() : it->second;
+}
+
+std::optional<journal_entry> parse_journal_message(std::string_view data) {
+    journal_entry entry;
+    while (!data.empty()) {
+        const auto eol = data.find('\n');
+        if (eol == std::string_view::npos) {
+            return std::nullopt;
+        }
+        const std::string_view line = data.substr(0, eol);
+        const auto eq = line.find('=');
+        if (eq != std::string_view::npos) {
+            if (eq == 0) {
+                return std::nullopt;
+            }
+            entry.fields[std::string(line.substr(0, eq))] = std::string(line.substr(eq + 1));
+            data.remove_prefix(eol + 1);
+            continue;
+        }
+        if (line.empty()) {
+            return std::nullopt;
+        }
+        data.remove_prefix(eol + 1);
+        if (data.size() < 8) {
+            return std::nullopt;
+        }
+        std::uint64_t length = 0;
+        for (int i = 7; i >= 0; --i) {
+            length = (length << 8) | static_cast<unsigned char>(data[static_cast<std::size_t>(i)]);
+        }
+        data.remove_prefix(8);
+        if (length >= data.size() || data[static_cast<std::size_t>(length)] != '\n') {
+            return std::nullopt;
+        }
+        entry.fields[std::string(line)] = std::string(data.substr(0, length));
+        data.remove_prefix(static_cast<std::size_t>(length) + 1);
+    }
+    if (entry.fields.empty()) {
+        return std::nullopt;
+    }
+    return entry;
+}
+
+fake_journal::fake_journal(const std::string& socket_path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (socket_path.size() >= sizeof address.sun_path) {
+        throw std::system_error(ENAMETOOLONG, std::generic_category(), socket_path);
+    }
+    std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
+    m_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (m_fd < 0) {
+        throw std::system_error(errno, std::generic_category(), "journal socket");
+    }
+    // Room for a whole start-up's worth of messages between two drains.
+    const int size = 4 << 20;
+    setsockopt(m_fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
+    unlink(socket_path.c_str());
+    if (bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int err = errno;
+        close(m_fd);
+        throw std::system_error(err, std::generic_category(), "bind " + socket_path);
+    }
+    chmod(socket_path.c_str(), 0666);
+}
+
+fake_journal::~fake_journal() {
+    if (m_fd >= 0) {
+        close(m_fd);
+    }
+}
+
+void fake_journal::drain() {
+    for (;;) {
+        std::string buffer(256 * 1024, '\0');
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+        iovec iov{buffer.data(), buffer.size()};
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = recvmsg(m_fd, &msg, MSG_CMSG_CLOEXEC);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return;  // EAGAIN: nothing more queued
+        }
+        buffer.resize(static_cast<std::size_t>(n));
+        // Large messages arrive as a memory file instead of inline data.
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) {
+                int fd = -1;
+                std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
+                std::string content;
+                char chunk[65536];
+                off_t offset = 0;
+                ssize_t got = 0;
+                while ((got = pread(fd, chunk, sizeof chunk, offset)) > 0) {
+                    content.append(chunk, static_cast<std::size_t>(got));
+                    offset += got;
+                }
+                close(fd);
+                buffer = std::move(content);
+            }
+        }
+        if (auto entry = parse_journal_message(buffer)) {
+            m_entries.push_back(std::move(*entry));
+        } else {
+            ++m_malformed;
+        }
+    }
+}
+
+const std::vector<journal_entry>& fake_journal::entries() {
+    drain();
+    return m_entries;
+}
+
+std::vector<journal_entry> fake_journal::entries_of(const std::string& domain) {
+    std::vector<journal_entry> out;
+    for (const auto& e : entries()) {
+        if (e.domain() == domain) {
+            out.push_back(e);
+        }
+    }
+    return out;
+}
+
+std::optional<journal_entry> fake_journal::wait_for(
+    const std::function<bool(const journal_entry&)>& match, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::size_t checked = 0;
+    for (;;) {
+        drain();
+        for (; checked < m_entries.size(); ++checked) {
+            if (match(m_entries[checked])) {
+                return m_entries[checked];
+            }
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) {
+            return std::nullopt;
+        }
+        pollfd p{m_fd, POLLIN, 0};
+        poll(&p, 1, static_cast<int>(left));
+    }
+}
+
+}  // namespace zt_testing

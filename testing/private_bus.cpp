@@ -1,0 +1,121 @@
+#include "testing/private_bus.h"
+
+#include <dbus/dbus.h>
+#include <poll.h>
+
+#include <memory>
+#include <stdexcept>
+
+namespace zt_testing {
+
+namespace {
+
+struct connection_closer {
+    void operator()(DBusConnection* c) const noexcept {
+        dbus_connection_close(c);
+        dbus_connection_unref(c);
+    }
+};
+struct message_unref {
+    void operator()(DBusMessage* m) const noexcept { dbus_message_unref(m); }
+};
+using connection_ptr = std::unique_ptr<DBusConnection, connection_closer>;
+using message_ptr = std::unique_ptr<DBusMessage, message_unref>;
+
+// Owns a DBusError and frees it on every path.
+struct error_holder {
+    error_holder() { dbus_error_init(&error); }
+    ~error_holder() { dbus_error_free(&error); }
+    error_holder(const error_holder&) = delete;
+    error_holder& operator=(const error_holder&) = delete;
+    DBusError error;
+};
+
+connection_ptr open_bus(const std::string& address) {
+    error_holder e;
+    connection_ptr c(dbus_connection_open_private(address.c_str(), &e.error));
+    if (!c) {
+        throw std::runtime_error("cannot reach bus " + address + ": " + e.error.message);
+    }
+    dbus_connection_set_exit_on_disconnect(c.get(), FALSE);
+    if (!dbus_bus_register(c.get(), &e.error)) {
+        throw std::runtime_error("cannot register on bus " + address + ": " + e.error.message);
+    }
+    return c;
+}
+
+bool has_owner(DBusConnection* c, const std::string& name) {
+    message_ptr call(dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                  "org.freedesktop.DBus", "NameHasOwner"));
+    const char* arg = name.c_str();
+    dbus_message_append_args(call.get(), DBUS_TYPE_STRING, &arg, DBUS_TYPE_INVALID);
+    error_holder e;
+    message_ptr reply(dbus_connection_send_with_reply_and_block(c, call.get(), 2000, &e.error));
+    if (!reply) {
+        throw std::runtime_error(std::string("NameHasOwner failed: ") + e.error.message);
+    }
+    dbus_bool_t owned = FALSE;
+    dbus_message_get_args(reply.get(), &e.error, DBUS_TYPE_BOOLEAN, &owned, DBUS_TYPE_INVALID);
+    return owned != FALSE;
+}
+
+}  // namespace
+
+std::string system_bus_config() {
+    return R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <auth>EXTERNAL</auth>
+  <listen>unix:path=/run/dbus/system_bus_socket</listen>
+  <policy context="default">
+    <allow user="*"/>
+    <deny own="*"/>
+    <deny send_type="method_call"/>
+    <allow send_type="signal"/>
+    <allow send_requested_reply="true" send_type="method_return"/>
+    <allow send_requested_reply="true" send_type="error"/>
+    <allow receive_type="method_call"/>
+    <allow receive_type="method_return"/>
+    <allow receive_type="error"/>
+    <allow receive_type="signal"/>
+    <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"/>
+    <allow send_destination="org.freedesktop.DBus"
+           send_interface="org.freedesktop.DBus.Introspectable"/>
+    <allow send_destination="org.freedesktop.DBus"
+           send_interface="org.freedesktop.DBus.Properties"/>
+    <deny send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"
+          send_member="UpdateActivationEnvironment"/>
+  </policy>
+  <policy user="root">
+    <allow send_destination="org.freedesktop.DBus"
+           send_interface="org.freedesktop.DBus.Monitoring"/>
+  </policy>
+  <includedir>/etc/dbus-1/system.d</includedir>
+</busconfig>
+)";
+}
+
+bool name_has_owner(const std::string& address, const std::string& name) {
+    auto c = open_bus(address);
+    return has_owner(c.get(), name);
+}
+
+bool wait_for_name(const std::string& address, const std::string& name, child_process& owner,
+                   std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    auto c = open_bus(address);
+    for (;;) {
+        if (has_owner(c.get(), name)) {
+            return true;
+        }
+        if (!owner.running() || std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        // Name changes are not signalled to us; look again shortly, or stop early when the
+        // owner exits.
+        owner.wait(std::chrono::milliseconds(20));
+    }
+}
+
+}  // namespace zt_testing

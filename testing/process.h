@@ -1,0 +1,72 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zt_testing {
+
+// Where a spawned program's descriptors come from; -1 keeps the default.
+struct spawn_options {
+    int ns_fd = -1;      // mount namespace to enter before exec (-1: the caller's)
+    int stdin_fd = -1;   // default /dev/null
+    int stdout_fd = -1;  // default inherited
+    int stderr_fd = -1;  // default inherited
+    int extra_fd = -1;   // becomes descriptor 3 in the program
+    // Environment entries (NAME=value) replacing the caller's; unset keeps the caller's.
+    std::optional<std::vector<std::string>> env;
+};
+
+// One spawned program. Move-only; destroying a still running process kills and reaps it.
+class child_process {
+  public:
+    child_process() = default;
+    ~child_process();
+    child_process(child_process&& other) noexcept;
+    child_process& operator=(child_process&& other) noexcept;
+    child_process(const child_process&) = delete;
+    child_process& operator=(const child_process&) = delete;
+
+    // Starts argv[0] with argv; throws std::system_error when it cannot be started.
+    static child_process spawn(const std::vector<std::string>& argv,
+                               const spawn_options& options = {});
+
+    pid_t pid() const noexcept { return m_pid; }
+
+    // True until the program has exited (it is reaped on the way).
+    bool running();
+
+    // Waits up to timeout for the exit; the raw wait status, or nothing on timeout.
+    std::optional<int> wait(std::chrono::milliseconds timeout);
+
+    // Sends sig unless the program has already been reaped.
+    void signal(int sig);
+
+  private:
+    void reset() noexcept;
+
+    pid_t m_pid = -1;
+    int m_pidfd = -1;
+    std::optional<int> m_status;
+};
+
+// What a program wrote and how it ended.
+struct run_result {
+    std::optional<int> status;  // raw wait status; empty when it did not end in time
+    std::string out;
+    std::string err;
+};
+
+// Runs argv, collecting standard output and error until every writer (detached
+// descendants included) has closed them, within timeout.
+run_result run_captured(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                        const spawn_options& options = {});
+
+// The caller's environment without the entries named in drop, plus add.
+std::vector<std::string> environment_with(const std::vector<std::string>& drop,
+                                          const std::vector<std::string>& add);
+
+}  // namespace zt_testing

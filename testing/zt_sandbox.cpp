@@ -1,0 +1,109 @@
+// zt-sandbox: starts ztctld in a throw-away sandbox (private mount namespace, fake journal,
+// private system bus), provisions its service directory, and reports what it logged, its
+// exit status and its pid file. A daemon that reaches the bus is stopped with SIGTERM.
+//
+//   zt-sandbox [--seconds N] [-- daemon arguments...]
+
+#include <sys/wait.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "testing/sandbox.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const char* priority_name(const std::string& p) {
+    if (p == "3") {
+        return "error";
+    }
+    if (p == "4") {
+        return "warning";
+    }
+    if (p == "6") {
+        return "info";
+    }
+    return "other";
+}
+
+std::string describe(const std::optional<int>& status) {
+    if (!status) {
+        return "still running";
+    }
+    if (WIFEXITED(*status)) {
+        return "exited with status " + std::to_string(WEXITSTATUS(*status));
+    }
+    if (WIFSIGNALED(*status)) {
+        return "killed by signal " + std::to_string(WTERMSIG(*status));
+    }
+    return "ended with raw status " + std::to_string(*status);
+}
+
+int run(int argc, char** argv) {
+    int seconds = 10;
+    std::vector<std::string> daemon_args;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--seconds" && i + 1 < argc) {
+            seconds = std::atoi(argv[++i]);
+        } else if (arg == "--") {
+            daemon_args.assign(argv + i + 1, argv + argc);
+            break;
+        } else {
+            std::fprintf(stderr, "usage: %s [--seconds N] [-- daemon arguments...]\n", argv[0]);
+            return 2;
+        }
+    }
+    const std::string reason = zt_testing::sandbox::unavailable_reason();
+    if (!reason.empty()) {
+        std::fprintf(stderr, "zt-sandbox: cannot build a sandbox: %s\n", reason.c_str());
+        return 2;
+    }
+
+    zt_testing::sandbox box;
+    box.provision();
+    std::printf("sandbox: private mount namespace, fake journal, private system bus ready\n");
+    std::printf("sandbox: /etc/ztctl/ztctl.conf:\n%s",
+                box.read_file("/etc/ztctl/ztctl.conf").value_or("").c_str());
+    std::printf("sandbox: %s/service.bin provisioned (%zu bytes)\n",
+                zt_testing::sandbox::service_dir,
+                box.read_file(std::string(zt_testing::sandbox::service_dir) + "/service.bin")
+                    .value_or("")
+                    .size());
+
+    auto daemon = box.start_daemon(daemon_args);
+    std::printf("sandbox: started %s (pid %d)\n", zt_testing::sandbox::daemon_path().c_str(),
+                daemon.pid());
+    const auto limit = std::chrono::seconds(seconds);
+    if (box.wait_for_name("ru.quorvex.server", daemon, limit)) {
+        std::printf("sandbox: ru.quorvex.server is owned; sending SIGTERM\n");
+        daemon.signal(SIGTERM);
+    }
+    const auto status = daemon.wait(limit);
+
+    std::printf("journal (domain ztctld):\n");
+    for (const auto& entry : box.journal().entries_of("ztctld")) {
+        std::printf("  <%s> %-7s %s\n", entry.priority().c_str(), priority_name(entry.priority()),
+                    entry.message().c_str());
+    }
+    std::printf("sandbox: ztctld %s; pid file %s\n", describe(status).c_str(),
+                box.exists("/var/run/ztctld.pid") ? "still present" : "removed");
+    return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zt-sandbox: %s\n", e.what());
+        return 2;
+    }
+}
