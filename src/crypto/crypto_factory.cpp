@@ -18,10 +18,12 @@ crypto_factory::crypto_factory() : m_maker(make_provider) {}
 crypto_factory::crypto_factory(provider_maker maker)
     : m_maker(maker ? std::move(maker) : provider_maker(make_provider)) {}
 
+// The maker is copied, not moved: the moved-from handle holds no factory but can still be
+// seeded again.
 crypto_factory::crypto_factory(crypto_factory&& other) noexcept
     : m_factory(std::move(other.m_factory)),
       m_initialized(std::exchange(other.m_initialized, false)),
-      m_maker(other.m_maker) {}
+      m_maker(other.m_maker) {}  // NOLINT(performance-move-constructor-init)
 
 crypto_factory& crypto_factory::operator=(crypto_factory&& other) noexcept {
     if (this != &other) {

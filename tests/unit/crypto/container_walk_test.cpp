@@ -81,8 +81,8 @@ TEST(ContainerWalk, ReadsCreationTimeAsLocalTime) {
     const der::bytes container = der::key_container(kReferenceText);
     const std::pair<const char*, std::time_t> zones[] = {
         {"UTC0", kReferenceUtc},
-        {"EST5", kReferenceUtc + 5 * 3600},
-        {"JST-9", kReferenceUtc - 9 * 3600},
+        {"EST5", kReferenceUtc + 5 * std::time_t{3600}},
+        {"JST-9", kReferenceUtc - 9 * std::time_t{3600}},
     };
     for (const auto& [zone, expected] : zones) {
         ScopedTimeZone tz(zone);

@@ -34,9 +34,9 @@ TEST(SystemRandom, TwoDrawsDiffer) {
 
 TEST(SystemRandom, SeededGeneratorIsMersenneTwister64InLittleEndianWords) {
     // The 10000th output of MT19937-64 under its default seed 5489 is a published value.
-    const auto bytes = randgen::from_seed(5489, 8 * 10000);
+    const auto bytes = randgen::from_seed(5489, std::size_t{8} * 10000);
     ASSERT_EQ(bytes.size(), 80000u);
-    EXPECT_EQ(little_endian_at(bytes, 8 * 9999), 9981545732273789042ull);
+    EXPECT_EQ(little_endian_at(bytes, std::size_t{8} * 9999), 9981545732273789042ull);
 }
 
 TEST(SystemRandom, SeededGeneratorRefusesPartialWords) {
