@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <getopt.h>
-#include <glib-unix.h>
 #include <libintl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +16,7 @@
 
 #include "daemon/daemon.h"
 #include "daemon/service_paths.h"
+#include "daemon/termination.h"
 #include "foundation/i18n.h"
 
 namespace {
@@ -117,16 +117,9 @@ void signal_handler(int signal) {
     }
 }
 
-// Runs in the main loop, never in the signal context: the stop sequence logs, talks to
-// the bus and writes the database. A SIGTERM that arrives while the Daemon initializes is
-// kept by GLib and handled as soon as the loop runs.
-gboolean on_terminate(gpointer) {
-    signal_handler(SIGTERM);
-    return G_SOURCE_CONTINUE;
-}
-
+// Runs from the main loop, never in the signal context (see watch_termination).
 void setup_signal_mask() {
-    g_unix_signal_add(SIGTERM, on_terminate, nullptr);
+    (void)watch_termination(signal_handler);
 }
 
 void setup_misc() {

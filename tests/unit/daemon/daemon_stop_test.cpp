@@ -1,5 +1,6 @@
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <csignal>
 
 #include <string>
 #include <utility>
@@ -7,6 +8,7 @@
 
 #include "daemon/daemon.h"
 #include "daemon/main_loop.h"
+#include "daemon/termination.h"
 
 namespace {
 
@@ -59,6 +61,29 @@ TEST_F(DaemonStop, StopFromInsideTheLoopEndsStart) {
         },
         &daemon);
     daemon.start();  // returns only because the dispatch stopped the loop
+    ASSERT_EQ(captured().size(), 2u);
+    EXPECT_EQ(captured()[0].second, "Starting the demon");
+    EXPECT_EQ(captured()[1].second, "Stopping the daemon");
+}
+
+Daemon* g_stop_target = nullptr;
+
+void stop_target(int signal) {
+    if (signal == SIGTERM && g_stop_target != nullptr) {
+        g_stop_target->stop();
+    }
+}
+
+TEST_F(DaemonStop, SigtermBeforeTheLoopRunsStopsItAsSoonAsItRuns) {
+    Daemon daemon;
+    g_stop_target = &daemon;
+    const unsigned source = watch_termination(stop_target);
+    // Only recorded: the process survives, and nothing is stopped inside the signal context.
+    ASSERT_EQ(raise(SIGTERM), 0);
+    EXPECT_TRUE(captured().empty());
+    daemon.start();  // returns only because the pending SIGTERM stops the daemon
+    g_source_remove(source);
+    g_stop_target = nullptr;
     ASSERT_EQ(captured().size(), 2u);
     EXPECT_EQ(captured()[0].second, "Starting the demon");
     EXPECT_EQ(captured()[1].second, "Stopping the daemon");
