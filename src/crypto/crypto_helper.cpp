@@ -71,6 +71,7 @@ bool move_pointer(der_cursor& cursor, der_header& header, std::error_code& ec) {
     header.content = p;
     header.content_end = p + length;
     cursor.pos = p;
+    ec.clear();
     return true;
 }
 
@@ -95,6 +96,7 @@ bool skip_and_check_tag(der_cursor& cursor, std::uint8_t tag, bool skip, std::er
         return false;
     }
     cursor.pos = skip ? header.content_end : header.content;
+    ec.clear();
     return true;
 }
 
