@@ -44,7 +44,7 @@ std::shared_ptr<SymmetricEncrypter> make_encrypter(SymmetricAlgoritmBase& algori
 asymmetric_encryptor::asymmetric_encryptor(std::shared_ptr<AsymmetcricEncrypterBase> asymmetric)
     : m_asymmetric(std::move(asymmetric)) {}
 
-bool asymmetric_encryptor::initialize(crypto_factory& f, std::error_code& ec) {
+bool asymmetric_encryptor::initialize(const crypto_factory& f, std::error_code& ec) {
     if (!f.is_initialized()) {
         ec = crypto_error::factory_not_initialized;
         return false;

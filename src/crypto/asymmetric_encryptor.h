@@ -24,7 +24,7 @@ class asymmetric_encryptor {
     // Creates the key pair (unless one was given) and a fresh data key; drops any encrypter.
     // f not initialized: "Factory not initialized"; a provider failure: "Initialize error",
     // and the encryptor stays as it was.
-    bool initialize(crypto_factory& f, std::error_code& ec);
+    bool initialize(const crypto_factory& f, std::error_code& ec);
     // True when a key is held and the data key is ready.
     bool is_initialized() const noexcept;
 

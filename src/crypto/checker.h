@@ -13,7 +13,7 @@ class RandomChecker {
   public:
     // Creates the "nist" checker from f. f not initialized: "Factory not initialized"; a
     // provider failure: ENOMEM.
-    bool initialize(crypto_factory& f, std::error_code& ec);
+    bool initialize(const crypto_factory& f, std::error_code& ec);
     // As above, from a provider factory of its own seeded with the bytes.
     bool initialize(const std::vector<std::uint8_t>& seed, std::error_code& ec);
     bool is_initialized() const noexcept { return m_checker != nullptr; }

@@ -38,7 +38,7 @@ bool crypto_service::set_up(std::shared_ptr<CryptoFactoryDef> provider, std::err
     return true;
 }
 
-bool crypto_service::initialize(crypto_factory& f, std::error_code& ec) {
+bool crypto_service::initialize(const crypto_factory& f, std::error_code& ec) {
     if (!f.is_initialized()) {
         ec = crypto_error::factory_not_initialized;
         return false;

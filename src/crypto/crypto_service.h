@@ -34,7 +34,7 @@ class crypto_service {
     // Shares f's provider factory and creates fresh key-agreement and asymmetric objects;
     // drops the encryptor. f not initialized: "Factory not initialized"; a provider failure
     // drops all objects and reports ENOMEM.
-    bool initialize(crypto_factory& f, std::error_code& ec);
+    bool initialize(const crypto_factory& f, std::error_code& ec);
     // As above, with a provider factory of its own seeded from the bytes.
     bool initialize(const std::vector<std::uint8_t>& seed, std::error_code& ec);
     bool initialize(const std::uint8_t* data, std::size_t size, std::error_code& ec);

@@ -41,7 +41,7 @@ std::vector<std::uint8_t> get_random_vector(const random_vector_steps& steps, st
     return {};
 }
 
-std::vector<std::uint8_t> get_random_vector(crypto_factory& f, std::error_code& ec) {
+std::vector<std::uint8_t> get_random_vector(const crypto_factory& f, std::error_code& ec) {
     RandomChecker checker;
     Hasher hasher;
     if (!checker.initialize(f, ec) || !hasher.initialize(f, ec)) {

@@ -28,7 +28,7 @@ struct random_vector_steps {
 // checker, trying at most kShortRounds + kLongRounds candidates. Empty on failure: ec holds
 // the checker's or hasher's initialization error, or "Initialize sequence failed random
 // check" when no candidate passed.
-std::vector<std::uint8_t> get_random_vector(crypto_factory& f, std::error_code& ec);
+std::vector<std::uint8_t> get_random_vector(const crypto_factory& f, std::error_code& ec);
 
 // The same rounds over given steps.
 std::vector<std::uint8_t> get_random_vector(const random_vector_steps& steps, std::error_code& ec);

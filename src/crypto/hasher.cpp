@@ -10,7 +10,7 @@ std::error_code out_of_memory() {
 
 }  // namespace
 
-bool Hasher::initialize(crypto_factory& f, std::error_code& ec) {
+bool Hasher::initialize(const crypto_factory& f, std::error_code& ec) {
     if (!f.is_initialized()) {
         ec = crypto_error::factory_not_initialized;
         return false;

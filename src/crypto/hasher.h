@@ -15,7 +15,7 @@ class Hasher {
   public:
     // Creates and initializes the hash object. f not initialized: "Factory not
     // initialized"; a provider failure: ENOMEM.
-    bool initialize(crypto_factory& f, std::error_code& ec);
+    bool initialize(const crypto_factory& f, std::error_code& ec);
     bool is_initialized() const noexcept;
 
     // The digest of the data (size() bytes). Not initialized: "Hash algorithm initialize

@@ -4,7 +4,7 @@
 
 #include "crypto/crypto_error.h"
 
-bool Randomizer::initialize(crypto_factory& f, std::error_code& ec) {
+bool Randomizer::initialize(const crypto_factory& f, std::error_code& ec) {
     if (!f.is_initialized()) {
         ec = crypto_error::factory_not_initialized;
         return false;

@@ -14,7 +14,7 @@ class Randomizer {
   public:
     // Creates the generator from f. f not initialized: "Factory not initialized"; the
     // provider cannot give one: "Internal structure not initialized".
-    bool initialize(crypto_factory& f, std::error_code& ec);
+    bool initialize(const crypto_factory& f, std::error_code& ec);
     // As above, from a provider factory of its own seeded with the bytes.
     bool initialize(const std::vector<std::uint8_t>& seed, std::error_code& ec);
     bool is_initialized() const noexcept { return m_random != nullptr; }
