@@ -102,6 +102,13 @@ TEST_F(KeyContainerTest, ReferenceFixtureHasTheLayoutTimeAndSize) {
     EXPECT_EQ(agreement->get_creation_time(), kReferenceTime);
 }
 
+TEST_F(KeyContainerTest, SizeDependsOnlyOnTheIterationCount) {
+    // 1000 and 32767 take a two-byte INTEGER, 32768 a three-byte one (leading zero byte).
+    EXPECT_EQ(make_container(*factory_, kPassword, 1000).size(), 408u);
+    EXPECT_EQ(make_container(*factory_, kPassword, 32767).size(), 408u);
+    EXPECT_EQ(make_container(*factory_, kPassword, 32768).size(), 409u);
+}
+
 TEST_F(KeyContainerTest, WrongPasswordIsRefused) {
     const Bytes container = make_container(*factory_, kPassword);
     auto agreement = factory_->create_key_agreement(L"");
