@@ -173,7 +173,9 @@ bool network_protocol::respond_with(std::initializer_list<argument> arguments,
         ec = network_error::disconnected;
         return false;
     }
-    if (!m_message) {
+    // A message without a serial never came over a bus and cannot be answered (the bus
+    // library would abort the process on the attempt).
+    if (!m_message || dbus_message_get_serial(m_message.get()) == 0) {
         ec = network_error::invalid_argument;
         return false;
     }
