@@ -76,6 +76,9 @@ class sandbox {
     bool wait_for_name(const std::string& name, child_process& owner,
                        std::chrono::milliseconds timeout) const;
 
+    // The sandbox's mount namespace, for setns() in a forked child.
+    int namespace_fd() const noexcept { return m_ns; }
+
     // The daemon binary under test.
     static std::string daemon_path();
 
