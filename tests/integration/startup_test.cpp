@@ -69,6 +69,18 @@ class Startup : public ::testing::Test {
         return false;
     }
 
+    // Waits until path is gone.
+    bool wait_until_gone(const std::string& path, std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (!m_box->exists(path)) {
+                return true;
+            }
+            usleep(5000);
+        }
+        return false;
+    }
+
     // Opening the FIFO for writing releases the daemon blocked on reading it.
     void feed_fifo(const std::string& path, const std::string& bytes) {
         const int fd = open(m_box->host_path(path).c_str(), O_WRONLY | O_CLOEXEC);
@@ -187,6 +199,44 @@ TEST_F(Startup, SigtermDuringStartupStopsWithoutTouchingTheDatabase) {
     for (const auto& [priority, message] : logged()) {
         EXPECT_EQ(message.find("Unable to save the database"), std::string::npos) << message;
     }
+}
+
+TEST_F(Startup, DetachedDaemonRecordsItsOwnPidAndCleansUp) {
+    m_box->provision();
+    unlink(m_box->host_path(kServiceFile).c_str());
+    m_box->make_fifo(kServiceFile);
+    auto launcher = m_box->start_daemon({"-d"});
+    const auto status = launcher.wait(20s);
+    ASSERT_TRUE(status && WIFEXITED(*status));
+    EXPECT_EQ(WEXITSTATUS(*status), 0);  // the launching process leaves at once
+
+    // The detached grandchild writes the pid file and blocks on its service file.
+    // A complete record ends in a newline; the file may be caught between creation and write.
+    std::optional<std::string> recorded;
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    for (;;) {
+        recorded = m_box->read_file(kPidFile);
+        if ((recorded && !recorded->empty() && recorded->back() == '\n') ||
+            std::chrono::steady_clock::now() >= deadline) {
+            break;
+        }
+        usleep(5000);
+    }
+    ASSERT_TRUE(recorded);
+    ASSERT_FALSE(recorded->empty());
+    ASSERT_EQ(recorded->back(), '\n');
+    const pid_t detached = static_cast<pid_t>(std::stol(*recorded));
+    EXPECT_NE(detached, launcher.pid());
+    EXPECT_EQ(kill(detached, 0), 0);
+    // It left the test's session, and is not the leader of its new one.
+    EXPECT_NE(getsid(detached), getsid(0));
+    EXPECT_NE(getsid(detached), detached);
+
+    feed_fifo(kServiceFile, std::string(32, '\x01') + std::string(64, '\x02'));
+    EXPECT_TRUE(wait_until_gone(kPidFile, 20s));
+    EXPECT_TRUE(m_box->journal().wait_for(
+        [](const auto& e) { return e.message() == "The service file was successfully read"; },
+        10s));
 }
 
 }  // namespace
