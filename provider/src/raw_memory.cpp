@@ -5,8 +5,23 @@
 #include <cstring>
 #include <utility>
 
+#include "failure.h"
+
+namespace {
+
+// Owned memory, or the provider's Exception when there is none to be had.
+std::uint8_t* allocate(std::size_t size) {
+    if (size == 0) {
+        return nullptr;
+    }
+    return ztcrypto_detail::guarded("RawMemoryDefault::RawMemoryDefault",
+                                    [size] { return new std::uint8_t[size](); });
+}
+
+}  // namespace
+
 RawMemoryDefault::RawMemoryDefault(std::size_t size)
-    : data_(size == 0 ? nullptr : new std::uint8_t[size]()), size_(size), owns_(size != 0) {}
+    : data_(allocate(size)), size_(size), owns_(size != 0) {}
 
 RawMemoryDefault::RawMemoryDefault(std::uint8_t* data, std::size_t size, bool owns) noexcept
     : data_(data), size_(data == nullptr ? 0 : size), owns_(owns && data != nullptr) {}

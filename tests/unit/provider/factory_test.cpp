@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "test_support.h"
 
 namespace provider_test {
@@ -126,6 +128,28 @@ TEST(ExceptionTest, CarriesMessageCodeMethodInnerAndData) {
     EXPECT_EQ(bad.argument(), "iv_rawPtr");
     EXPECT_EQ(bad.code(), Exception::invalid_argument);
     EXPECT_NE(std::string(bad.what()).find("iv_rawPtr"), std::string::npos);
+}
+
+// AddressSanitizer aborts on impossible allocations instead of letting new[] throw.
+#if defined(__SANITIZE_ADDRESS__)
+#define ZT_ASAN_BUILD 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZT_ASAN_BUILD 1
+#endif
+#endif
+
+TEST(RawMemoryTest, ImpossibleAllocationThrowsTheProvidersException) {
+#ifdef ZT_ASAN_BUILD
+    GTEST_SKIP() << "AddressSanitizer aborts on impossible allocations instead of throwing";
+#endif
+    try {
+        RawMemoryDefault huge(SIZE_MAX);
+        FAIL() << "allocated SIZE_MAX bytes";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.code(), Exception::backend_failure);
+        EXPECT_NE(e.inner(), nullptr);
+    }
 }
 
 TEST(RawMemoryTest, OwnedBlocksMoveAndViewsDoNotOwn) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <openssl/err.h>
 
 #include <cstdint>
 #include <utility>
@@ -141,6 +142,21 @@ TEST_F(KeyContainerTest, EveryFlippedByteIsRefused) {
     }
     EXPECT_FALSE(agreement->is_initialized());
     EXPECT_FALSE(asymmetric->is_ready(0));
+}
+
+TEST_F(KeyContainerTest, FailuresLeaveNoOpenSslErrorBehind) {
+    const Bytes container = make_container(*factory_, kPassword);
+    auto agreement = factory_->create_key_agreement(L"");
+    ERR_clear_error();
+    EXPECT_THROW(agreement->import_container(container.data(), container.size(), L"wrong"),
+                 Exception);
+    EXPECT_EQ(ERR_peek_error(), 0u);
+    const Bytes zero(32, 0);
+    auto server = factory_->create_key_agreement(L"");
+    server->import_container(container.data(), container.size(), kPassword);
+    EXPECT_THROW(server->import_key_material(RawMemoryDefault::view(zero.data(), zero.size())),
+                 Exception);
+    EXPECT_EQ(ERR_peek_error(), 0u);
 }
 
 TEST_F(KeyContainerTest, EveryTruncationAndAnyTrailingByteIsRefused) {
