@@ -330,6 +330,34 @@ void sandbox::provision(std::size_t container_size) const {
     write_config(std::string("service_path = ") + service_dir + "\n");
 }
 
+bool sandbox::has_provisioning_tool() {
+    const std::string tool = ZT_PROVISION_PATH;
+    return !tool.empty() && access(tool.c_str(), X_OK) == 0;
+}
+
+void sandbox::provision_with_tool(
+    const std::vector<std::pair<std::string, std::string>>& admins) const {
+    if (!has_provisioning_tool()) {
+        throw std::runtime_error("the provisioning tool is not built");
+    }
+    std::vector<std::string> argv{ZT_PROVISION_PATH, "--service-dir", service_dir, "--write-config",
+                                  "--force",
+                                  // Containers that open quickly: this is a test system.
+                                  "--iterations", "1000", "--allow-low-iterations"};
+    for (const auto& [name, password] : admins) {
+        const std::string file = "/run/zt-sandbox/" + name + ".password";
+        write_file(file, password + "\n", 0600);
+        argv.push_back("--admin");
+        argv.push_back(name + ":" + file);
+    }
+    spawn_options io;
+    io.ns_fd = m_ns;
+    const auto result = run_captured(argv, std::chrono::seconds(120), io);
+    if (!result.status || !WIFEXITED(*result.status) || WEXITSTATUS(*result.status) != 0) {
+        throw std::runtime_error("provisioning failed: " + result.out + result.err);
+    }
+}
+
 child_process sandbox::spawn(const std::vector<std::string>& argv, spawn_options io) const {
     io.ns_fd = m_ns;
     return child_process::spawn(argv, io);

@@ -59,6 +59,16 @@ class sandbox {
     // container of container_size bytes) and a configuration naming it.
     void provision(std::size_t container_size = 96) const;
 
+    // Whether the provisioning tool was built with the tests.
+    static bool has_provisioning_tool();
+
+    // Provisions service_dir with the project's provisioning tool (a real service secret
+    // and key container, and a database holding the administrators given as name and
+    // password) and writes the configuration naming it. Throws std::runtime_error with the
+    // tool's output when it is missing or fails.
+    void provision_with_tool(const std::vector<std::pair<std::string, std::string>>& admins = {
+                                 {"admin", "secret"}}) const;
+
     // Starts the ztctld under test inside the sandbox, with a fixed "C" locale.
     child_process start_daemon(const std::vector<std::string>& args = {},
                                spawn_options io = {}) const;

@@ -67,8 +67,18 @@ int run(int argc, char** argv) {
     }
 
     zt_testing::sandbox box;
-    box.provision();
     std::printf("sandbox: private mount namespace, fake journal, private system bus ready\n");
+    if (zt_testing::sandbox::has_provisioning_tool()) {
+        box.provision_with_tool();
+        std::printf(
+            "sandbox: service directory provisioned by ztctl-provision (administrator "
+            "\"admin\")\n");
+    } else {
+        box.provision();
+        std::printf(
+            "sandbox: provisioning tool not built; service.bin filled with random "
+            "bytes\n");
+    }
     std::printf("sandbox: /etc/ztctl/ztctl.conf:\n%s",
                 box.read_file("/etc/ztctl/ztctl.conf").value_or("").c_str());
     std::printf("sandbox: %s/service.bin provisioned (%zu bytes)\n",

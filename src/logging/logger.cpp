@@ -13,10 +13,10 @@ struct gfree_deleter {
     void operator()(char* p) const noexcept { g_free(p); }
 };
 
-// GLib treats its own error level as always fatal, so error messages travel with a level
-// of their own and carry the journal priority explicitly; the journald writer uses the
-// PRIORITY field as given.
-constexpr auto kErrorLevel = static_cast<GLogLevelFlags>(1 << G_LOG_LEVEL_USER_SHIFT);
+// GLib treats its own error level as always fatal, so error messages travel with the
+// message level, which nothing makes fatal, and carry their journal priority explicitly:
+// the journald writer takes the PRIORITY field as given.
+constexpr GLogLevelFlags kErrorLevel = G_LOG_LEVEL_MESSAGE;
 
 struct level_info {
     GLogLevelFlags flags;
