@@ -239,4 +239,28 @@ TEST_F(Startup, DetachedDaemonRecordsItsOwnPidAndCleansUp) {
         10s));
 }
 
+TEST_F(Startup, FailedStartLeavesAProvisionedServiceDirectoryUnchanged) {
+    if (!sandbox::has_provisioning_tool()) {
+        GTEST_SKIP() << "the provisioning tool is not built";
+    }
+    // No system bus: the start fails at the bus at the latest, however far it gets.
+    m_box = std::make_unique<sandbox>(sandbox::options{.with_bus = false});
+    m_box->provision_with_tool();
+    const auto service = m_box->read_file(kServiceFile);
+    const auto database = m_box->read_file(kDatabaseFile);
+    ASSERT_TRUE(service && database);
+
+    EXPECT_EQ(run_daemon(), 0);
+    const auto lines = logged();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], kConfigRead);
+    EXPECT_EQ(lines[1], kServiceRead);
+    // Whichever step stops this start, it is an error and the last line.
+    EXPECT_EQ(lines.back().first, "3");
+    EXPECT_FALSE(m_box->exists(kPidFile));
+    EXPECT_EQ(m_box->read_file(kServiceFile), service);
+    EXPECT_EQ(m_box->read_file(kDatabaseFile), database);
+    EXPECT_FALSE(m_box->exists(kDatabaseFile + ".back"));
+}
+
 }  // namespace
