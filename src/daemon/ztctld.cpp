@@ -74,7 +74,7 @@ int demonize() {
     // Standard input goes; /dev/null takes its place so that no file opened later can
     // become descriptor 0 and be mistaken for input.
     close(0);
-    const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int null_fd = open("/dev/null", O_RDONLY);
     if (null_fd > 0) {
         close(null_fd);  // descriptor 0 was somehow taken already; leave it be
     }
