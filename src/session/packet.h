@@ -53,8 +53,9 @@ struct packet {
     packet() = default;
     packet(std::uint32_t h, std::uint32_t m, std::uint32_t s, bytes payload = {})
         : header(h), metadata(m), status(s), data(std::move(payload)) {}
-    // From the (word1, word2, word3, bytes) tuple that the transport reads off a message.
-    explicit packet(std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, bytes>&& fields)
+    // From the (word1, word2, word3, bytes) tuple that the transport reads off a message,
+    // so that `packet p = network.receive_total(ec);` reads naturally.
+    packet(std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, bytes> fields)
         : header(std::get<0>(fields)),
           metadata(std::get<1>(fields)),
           status(std::get<2>(fields)),

@@ -207,7 +207,7 @@ TEST(Packet, PresentWhenAnyWordIsSet) {
 }
 
 TEST(Packet, BuiltFromTransportTuple) {
-    const packet p(std::make_tuple(2u, 16u, 0u, bytes{'d'}));
+    const packet p = std::make_tuple(2u, 16u, 0u, bytes{'d'});
     EXPECT_EQ(std::tie(p.header, p.metadata, p.status), std::make_tuple(2u, 16u, 0u));
     EXPECT_EQ(p.data, bytes{'d'});
 }
