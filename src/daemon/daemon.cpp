@@ -1,11 +1,14 @@
 #include "daemon/daemon.h"
 
 #include "config/config_manager.h"
+#include "crypto/crypto_error.h"
+#include "crypto/genrand.h"
 #include "daemon/hardened_mode.h"
 #include "daemon/service_paths.h"
 #include "daemon/ztctl_error.h"
 #include "foundation/i18n.h"
 #include "logging/logger.h"
+#include "system/init_vector.h"
 
 using ztl::Logger;
 
@@ -88,25 +91,41 @@ bool Daemon::save_database(std::error_code& ec) {
         // Saving now would replace the stored database with an empty one.
         return true;
     }
-    ec = std::make_error_code(std::errc::function_not_supported);
-    return false;
+    return m_database.save(ec);
 }
 
-bool init_factory(std::error_code& ec) {
-    // The crypto provider is not part of this build yet: no factory can be made.
-    ec = std::make_error_code(std::errc::function_not_supported);
-    return false;
+crypto_factory init_factory(std::error_code& ec) {
+    crypto_factory factory;
+    if (!factory.initialize(util::get_init_vector())) {
+        ec = crypto_error::factory_not_initialized;
+        return factory;
+    }
+    // A vector that never passes the checks is not an error: the factory seeded with the
+    // built-in vector stays in use.
+    std::error_code random_error;
+    std::vector<std::uint8_t> seed = misc::get_random_vector(factory, random_error);
+    if (!seed.empty()) {
+        factory.initialize(std::move(seed));
+    }
+    return factory;
 }
 
 bool Daemon::load_database(const std::string& path, std::error_code& ec) {
-    if (!init_factory(ec)) {
+    crypto_factory factory = init_factory(ec);
+    if (!factory) {
+        if (!ec) {
+            ec = crypto_error::factory_not_initialized;
+        }
         return false;
     }
-    // The database store is not part of this build yet. Once it loads path, a success
-    // sets m_database_loaded so that stop() saves it.
-    (void)path;
-    ec = std::make_error_code(std::errc::function_not_supported);
-    return false;
+    if (!m_database.crypto_service().initialize(factory, ec)) {
+        return false;
+    }
+    if (!m_database.load(path, m_credentials, ec)) {
+        return false;
+    }
+    m_database_loaded = true;
+    return true;
 }
 
 bool Daemon::register_handler(std::error_code& ec) {

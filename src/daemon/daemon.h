@@ -5,6 +5,7 @@
 
 #include "daemon/credentials.h"
 #include "daemon/main_loop.h"
+#include "database/database.h"
 
 // The one service object of the process: brings the service up in a fixed order, runs its
 // main loop and ends it. Initialized and started once per process.
@@ -51,9 +52,12 @@ class Daemon {
     bool save_database(std::error_code& ec);
 
     main_loop m_loop;
+    Database m_database;
     bool m_database_loaded = false;
     service_credentials m_credentials;
 };
 
-// Creates and seeds the crypto provider handle used by the database cipher.
-bool init_factory(std::error_code& ec);
+// Creates the crypto provider handle used by the database cipher, seeded with the built-in
+// vector and then, when one passes the random checks, with a fresh random vector. The
+// handle is returned either way; it tests false when the provider could not be set up.
+crypto_factory init_factory(std::error_code& ec);
