@@ -91,7 +91,15 @@ fake_journal::~fake_journal() {
 
 void fake_journal::drain() {
     for (;;) {
-        std::string buffer(256 * 1024, '\0');
+        // The datagram's real size, however large the sender made it.
+        const ssize_t size = recv(m_fd, nullptr, 0, MSG_PEEK | MSG_TRUNC);
+        if (size < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return;  // EAGAIN: nothing more queued
+        }
+        std::string buffer(static_cast<std::size_t>(size) + 1, '\0');
         alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
         iovec iov{buffer.data(), buffer.size()};
         msghdr msg{};

@@ -1,6 +1,7 @@
 // The sandbox itself: what happens inside stays inside, and the fake journal sees what a
 // program inside sends to the journal.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -70,6 +71,27 @@ TEST_F(Sandbox, JournalReceivesWhatAProgramInsideLogs) {
         [](const auto& e) { return e.message() == "probe 100% done"; }, 10s);
     ASSERT_TRUE(entry);
     EXPECT_EQ(entry->priority(), "3");
+}
+
+// Too large for one datagram: the sender passes a memory file instead.
+TEST_F(Sandbox, JournalReceivesMessagesTooLargeForADatagram) {
+    if (access("/usr/bin/logger", X_OK) != 0) {
+        GTEST_SKIP() << "util-linux logger is not installed";
+    }
+    const std::string big(600 * 1024, 'z');
+    const std::string path = "/run/zt-sandbox/big-message";
+    m_box->write_file(path, "MESSAGE=" + big + "\nPRIORITY=4\n");
+    const int fd = open(m_box->host_path(path).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    zt_testing::spawn_options io;
+    io.stdin_fd = fd;
+    auto logger = m_box->spawn({"/usr/bin/logger", "--journald"}, io);
+    close(fd);
+    ASSERT_TRUE(logger.wait(10s));
+    const auto entry =
+        m_box->journal().wait_for([&](const auto& e) { return e.message() == big; }, 10s);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->priority(), "4");
 }
 
 }  // namespace
