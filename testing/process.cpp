@@ -106,6 +106,7 @@ child_process child_process::spawn(const std::vector<std::string>& argv,
         throw std::system_error(EINVAL, std::generic_category(), "spawn: empty argv");
     }
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const auto& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));
     }
