@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -164,6 +165,10 @@ TEST_F(Startup, PidFileHoldsThePidWhileRunningAndIsGoneAfter) {
     auto daemon = m_box->start_daemon();
     ASSERT_TRUE(wait_for_pid_file(daemon.pid(), 20s));
     EXPECT_TRUE(daemon.running());
+    // The daemon clears its file mask; the pid file must still not be writable by others.
+    struct stat st {};
+    ASSERT_EQ(stat(m_box->host_path(kPidFile).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
     feed_fifo(kServiceFile, std::string(32, '\x01') + std::string(64, '\x02'));
     const auto status = daemon.wait(20s);
     ASSERT_TRUE(status && WIFEXITED(*status));
@@ -231,6 +236,13 @@ TEST_F(Startup, DetachedDaemonRecordsItsOwnPidAndCleansUp) {
     // It left the test's session, and is not the leader of its new one.
     EXPECT_NE(getsid(detached), getsid(0));
     EXPECT_NE(getsid(detached), detached);
+    // Its standard input is gone, replaced by /dev/null rather than left free for the
+    // next file it opens.
+    char input[64] = {};
+    ASSERT_GT(
+        readlink(("/proc/" + std::to_string(detached) + "/fd/0").c_str(), input, sizeof input - 1),
+        0);
+    EXPECT_STREQ(input, "/dev/null");
 
     feed_fifo(kServiceFile, std::string(32, '\x01') + std::string(64, '\x02'));
     EXPECT_TRUE(wait_until_gone(kPidFile, 20s));
