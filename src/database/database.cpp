@@ -2,12 +2,19 @@
 
 #include <sys/stat.h>
 
+#include <string.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <limits>
+#include <memory>
+#include <span>
 
 #include "crypto/hasher.h"
 #include "database/database_file.h"
 #include "database/dberror.h"
+#include "database/frame_view.h"
+#include "foundation/defer.h"
 #include "system/cast.h"
 
 namespace {
@@ -15,6 +22,23 @@ namespace {
 using bytes = std::vector<unsigned char>;
 
 constexpr const char* kBackupSuffix = ".back";
+constexpr std::size_t kFrameHeader = 8;
+constexpr std::size_t kItemHeader = 4;
+constexpr std::size_t kMaxItem = std::numeric_limits<std::uint32_t>::max();
+
+unsigned char* put_le(unsigned char* at, std::uint64_t value, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i) {
+        *at++ = static_cast<unsigned char>(value >> (8 * i));
+    }
+    return at;
+}
+
+// The decrypted body carries every user's key material; it does not outlive the save.
+void wipe_bytes(bytes& data) {
+    if (!data.empty()) {
+        ::explicit_bzero(data.data(), data.size());
+    }
+}
 
 bytes signature(db::DatabaseStorageSignature value) {
     return cast::to_vector<std::uint16_t>(static_cast<std::uint16_t>(value));
@@ -44,40 +68,35 @@ bool Database::load(const std::string& path, const credentials& service, std::er
             error = std::error_code(errno, std::system_category());
             return false;
         }
-        bytes text;
-        if (!db::file::read(path, text, error)) {
+        bytes file;
+        if (!db::file::read(path, file, error)) {
             return false;
         }
-        if (text.empty()) {
+        if (file.empty()) {
             return true;  // a provisioned, still empty database
         }
-        bytes iv;
-        bytes ciphertext;
-        {
-            Serializer file;
-            file.deserialize(text);
-            text = bytes{};  // the frame holds the only copy now
-            if (file.size() < 2) {
-                error = database_error::corrupted;
-                return false;
-            }
-            iv = file.pop_front();
-            ciphertext = file.pop_front();
-        }
-        if (!m_crypto.set_iv(iv, error)) {
+        // The two items (IV, ciphertext) are read in place: the ciphertext is decrypted
+        // straight out of the file image, so a load holds at most two copies of the data.
+        const auto items = db::frame_items(file);
+        if (items.size() < 2) {
+            error = database_error::corrupted;
             return false;
         }
-        text = m_crypto.decrypt(ciphertext, error);
-        ciphertext = bytes{};
-        if (error) {
+        if (!m_crypto.set_iv(bytes(items[0].begin(), items[0].end()), error)) {
             return false;
         }
+        bytes text(items[1].size());
+        if (!m_crypto.decrypt(items[1].data(), items[1].size(), text.data(), error)) {
+            return false;
+        }
+        file = bytes{};
         std::size_t hash_size = 0;
         if (corrupted(text, hash_size, error)) {
             set_if_clear(error, database_error::corrupted);
             return false;
         }
         text.resize(text.size() - hash_size);
+        m_body_size_hint = std::max(m_body_size_hint, text.size());
         deserialize(std::move(text));
         return true;
     }();
@@ -113,16 +132,24 @@ bool Database::save(std::error_code& ec) {
             error = database_error::failure;  // never loaded, nothing to replace
             return false;
         }
-        bytes body = serialize();
         Hasher hasher;
         if (!hasher.initialize(m_crypto.get_factory(), error)) {
             return false;
         }
-        const std::size_t padding = m_crypto.get_padding(body.size(), error);
+        const std::size_t iv_size = m_crypto.get_iv_size();
+        // Room for the padding (less than one IV-sized block) and the digest, so that the
+        // body is never copied to grow.
+        bytes text;
+        if (!encode_body(iv_size + hasher.size(), text)) {
+            error = database_error::failure;
+            return false;
+        }
+        auto wipe = foundation::make_deferred([&text] { wipe_bytes(text); });
+        const std::size_t padding = m_crypto.get_padding(text.size(), error);
         if (error) {
             return false;
         }
-        const bytes iv = generate_iv(m_crypto.get_factory(), m_crypto.get_iv_size(), error);
+        const bytes iv = generate_iv(m_crypto.get_factory(), iv_size, error);
         if (iv.empty()) {
             set_if_clear(error, database_error::failure);
             return false;
@@ -130,23 +157,33 @@ bool Database::save(std::error_code& ec) {
         if (!m_crypto.set_iv(iv, error)) {
             return false;
         }
-        body.resize(body.size() + padding, 0);
-        const bytes digest = hasher.hash(body, error);
+        text.resize(text.size() + padding, 0);
+        const bytes digest = hasher.hash(text, error);
         if (digest.empty()) {
             set_if_clear(error, database_error::failure);
             return false;
         }
-        body.insert(body.end(), digest.begin(), digest.end());
-        bytes ciphertext = m_crypto.encrypt(body, error);
-        body = bytes{};
-        if (ciphertext.empty()) {
+        text.insert(text.end(), digest.begin(), digest.end());
+
+        // The file frame (IV, ciphertext) is laid out first and the ciphertext written
+        // straight into it.
+        const std::size_t cipher_size = m_crypto.get_size_for_encrypted_data(text.size(), error);
+        if (cipher_size == 0 || cipher_size > kMaxItem || iv.size() > kMaxItem) {
             set_if_clear(error, database_error::failure);
             return false;
         }
-        Serializer file;
-        file.push_back(iv);
-        file.push_back(std::move(ciphertext));
-        return db::file::replace(m_path, file.serialize(), error);
+        const std::size_t header = kFrameHeader + kItemHeader + iv.size() + kItemHeader;
+        const std::size_t file_size = header + cipher_size;
+        auto image = std::make_unique_for_overwrite<unsigned char[]>(file_size);
+        unsigned char* at = image.get();
+        at = put_le(at, file_size - kFrameHeader, kFrameHeader);
+        at = put_le(at, iv.size(), kItemHeader);
+        at = std::copy(iv.begin(), iv.end(), at);
+        at = put_le(at, cipher_size, kItemHeader);
+        if (!m_crypto.encrypt(text.data(), text.size(), at, error)) {
+            return false;
+        }
+        return db::file::replace(m_path, image.get(), file_size, error);
     }();
     if (!saved) {
         ec = error;
@@ -170,34 +207,55 @@ bool Database::backup(std::error_code& ec) {
 // ---- body ----
 
 bytes Database::serialize() const {
-    Serializer body;
+    bytes body;
+    if (!encode_body(0, body)) {
+        return {};
+    }
+    return body;
+}
+
+bool Database::encode_body(std::size_t spare, bytes& out) const {
+    // Entries are written straight into one buffer, sized from the last body this
+    // database read or wrote, so that a large body is neither copied nor regrown.
+    out.clear();
+    out.reserve(m_body_size_hint + m_body_size_hint / 16 + spare + 4096);
+    bool fits = true;
+    db::frame_writer body(out);
+    const auto section = [&](db::DatabaseStorageSignature tag, const auto& write_items) {
+        const std::size_t mark = body.begin_item();
+        db::frame_writer frame(out);
+        frame.item(signature(tag));
+        write_items(frame);
+        fits = frame.finish() && fits;
+        body.end_item(mark);
+    };
     if (!m_admins.empty()) {
-        Serializer section;
-        section.push_back(signature(db::DatabaseStorageSignature::admins));
-        for (const auto& [id, entry] : m_admins) {
-            section.push_back(entry.serialize());
-        }
-        body.push_back(section.serialize());
+        section(db::DatabaseStorageSignature::admins, [&](db::frame_writer& frame) {
+            for (const auto& [id, entry] : m_admins) {
+                const std::size_t mark = frame.begin_item();
+                fits = entry.encode_into(out) && fits;
+                frame.end_item(mark);
+            }
+        });
     }
     if (!m_users.empty()) {
-        Serializer section;
-        section.push_back(signature(db::DatabaseStorageSignature::users));
-        for (const auto& [id, entry] : m_users) {
-            section.push_back(entry.serialize());
-        }
-        body.push_back(section.serialize());
+        section(db::DatabaseStorageSignature::users, [&](db::frame_writer& frame) {
+            for (const auto& [id, entry] : m_users) {
+                const std::size_t mark = frame.begin_item();
+                fits = entry.encode_into(out) && fits;
+                frame.end_item(mark);
+            }
+        });
     }
     if (!m_storage.empty()) {
-        Serializer section;
-        section.push_back(signature(db::DatabaseStorageSignature::storage));
-        section.push_back(serialize_storage());
-        body.push_back(section.serialize());
+        section(db::DatabaseStorageSignature::storage,
+                [&](db::frame_writer& frame) { frame.item(serialize_storage()); });
     }
-    Serializer ids;
-    ids.push_back(signature(db::DatabaseStorageSignature::ids));
-    ids.push_back(m_ids.save());
-    body.push_back(ids.serialize());
-    return body.serialize();
+    section(db::DatabaseStorageSignature::ids,
+            [&](db::frame_writer& frame) { frame.item(m_ids.save()); });
+    fits = body.finish() && fits;
+    m_body_size_hint = out.size();
+    return fits;
 }
 
 bytes Database::serialize_storage() const {
@@ -212,29 +270,35 @@ bytes Database::serialize_storage() const {
 }
 
 bool Database::deserialize(bytes&& data) {
-    Serializer body;
-    body.deserialize(data);
-    data = bytes{};  // keeps the peak of a large load near twice the body
-    if (body.empty()) {
+    const bytes body = std::move(data);
+    const auto sections = db::frame_items(body);
+    if (sections.empty()) {
         return false;
     }
-    while (!body.empty()) {
-        Serializer section;
-        section.deserialize(body.pop_front());
+    for (const auto section_frame : sections) {
+        const auto items = db::frame_items(section_frame);
+        if (items.empty()) {
+            continue;
+        }
         const auto tag = static_cast<db::DatabaseStorageSignature>(
-            cast::to_integer<std::uint16_t>(section.pop_front()));
+            cast::to_integer<std::uint16_t>(bytes(items[0].begin(), items[0].end())));
+        const auto rest = std::span(items).subspan(1);
         switch (tag) {
             case db::DatabaseStorageSignature::admins:
-                deserialize_admin(section);
+                deserialize_admin(rest);
                 break;
             case db::DatabaseStorageSignature::users:
-                deserialize_user(section);
+                deserialize_user(rest);
                 break;
             case db::DatabaseStorageSignature::storage:
-                deserialize_storage(section);
+                if (!rest.empty()) {
+                    deserialize_storage(rest.front());
+                }
                 break;
             case db::DatabaseStorageSignature::ids:
-                m_ids.load(section.pop_front());
+                if (!rest.empty()) {
+                    m_ids.load(bytes(rest.front().begin(), rest.front().end()));
+                }
                 break;
             default:
                 break;  // a section of a later version: skipped
@@ -243,32 +307,32 @@ bool Database::deserialize(bytes&& data) {
     return true;
 }
 
-void Database::deserialize_admin(Serializer& section) {
-    while (!section.empty()) {
+void Database::deserialize_admin(std::span<const item_view> entries) {
+    m_admins.reserve(m_admins.size() + entries.size());
+    for (const auto item : entries) {
         db::AdminEntry entry;
-        entry.deserialize(section.pop_front());
+        entry.decode(item);
         const auto id = entry.get_id();
         m_admins.try_emplace(id, std::move(entry));
     }
 }
 
-void Database::deserialize_user(Serializer& section) {
-    while (!section.empty()) {
+void Database::deserialize_user(std::span<const item_view> entries) {
+    m_users.reserve(m_users.size() + entries.size());
+    for (const auto item : entries) {
         db::UserEntry entry;
-        entry.deserialize(section.pop_front());
+        entry.decode(item);
         const auto id = entry.get_id();
         m_users.try_emplace(id, std::move(entry));
     }
 }
 
-void Database::deserialize_storage(Serializer& section) {
-    Serializer blobs;
-    blobs.deserialize(section.pop_front());
-    while (!blobs.empty()) {
-        Serializer pair;
-        pair.deserialize(blobs.pop_front());
-        const auto index = cast::to_integer<std::uint64_t>(pair.pop_front());
-        m_storage.try_emplace(index, pair.pop_front());
+void Database::deserialize_storage(item_view storage) {
+    for (const auto blob : db::frame_items(storage)) {
+        const auto pair = db::frame_items(blob);
+        const bytes index = pair.empty() ? bytes{} : bytes(pair[0].begin(), pair[0].end());
+        bytes content = pair.size() < 2 ? bytes{} : bytes(pair[1].begin(), pair[1].end());
+        m_storage.try_emplace(cast::to_integer<std::uint64_t>(index), std::move(content));
     }
 }
 

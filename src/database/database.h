@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <system_error>
 #include <unordered_map>
@@ -105,10 +106,16 @@ class Database {
     bool deserialize(bytes&& body);
 
   private:
+    // One item of a frame, read in place.
+    using item_view = std::span<const unsigned char>;
+
+    // The body into out, with spare bytes of capacity left behind it; false when a section
+    // outgrows the 32-bit item length of the frame.
+    bool encode_body(std::size_t spare, bytes& out) const;
     bytes serialize_storage() const;
-    void deserialize_storage(Serializer& section);
-    void deserialize_admin(Serializer& section);
-    void deserialize_user(Serializer& section);
+    void deserialize_storage(item_view storage);
+    void deserialize_admin(std::span<const item_view> entries);
+    void deserialize_user(std::span<const item_view> entries);
     // True when the decrypted text fails the integrity check (or the check cannot run:
     // then ec holds the hash's error); hash_size receives the digest length used.
     bool corrupted(const bytes& text, std::size_t& hash_size, std::error_code& ec);
@@ -119,4 +126,6 @@ class Database {
     std::unordered_map<std::uint64_t, db::AdminEntry> m_admins;
     std::unordered_map<std::uint64_t, db::UserEntry> m_users;
     std::unordered_map<db::DatabaseStorageIndex, bytes> m_storage;
+    // Size of the last body read or written: the buffer of the next save starts there.
+    mutable std::size_t m_body_size_hint = 0;
 };

@@ -113,40 +113,56 @@ std::size_t DatabaseCryptoManager::get_padding(std::size_t n, std::error_code& e
 
 DatabaseCryptoManager::bytes DatabaseCryptoManager::encrypt(const bytes& data,
                                                             std::error_code& ec) {
-    const auto cipher = top();
-    if (!cipher) {
-        ec = crypto_error::encryptor_not_created;
-        return {};
-    }
-    const std::size_t size = get_encrypted_data_size(data.size(), cipher->block_size(0));
+    const std::size_t size = get_size_for_encrypted_data(data.size(), ec);
     if (size == 0) {
         return {};
     }
     bytes out(size);
-    try {
-        cipher->encrypt(data.data(), data.size(), out.data());
-    } catch (const std::exception&) {
-        ec = crypto_error::encrypt_failure;
+    if (!encrypt(data.data(), data.size(), out.data(), ec)) {
         return {};
     }
     return out;
 }
 
-DatabaseCryptoManager::bytes DatabaseCryptoManager::decrypt(const bytes& data,
-                                                            std::error_code& ec) {
+bool DatabaseCryptoManager::encrypt(const unsigned char* in, std::size_t n, unsigned char* out,
+                                    std::error_code& ec) {
     const auto cipher = top();
     if (!cipher) {
         ec = crypto_error::encryptor_not_created;
-        return {};
+        return false;
     }
-    bytes out(data.size());
     try {
-        cipher->decrypt(data.data(), data.size(), out.data());
+        cipher->encrypt(in, n, out);
     } catch (const std::exception&) {
-        ec = crypto_error::decrypt_failure;
+        ec = crypto_error::encrypt_failure;
+        return false;
+    }
+    return true;
+}
+
+DatabaseCryptoManager::bytes DatabaseCryptoManager::decrypt(const bytes& data,
+                                                            std::error_code& ec) {
+    bytes out(data.size());
+    if (!decrypt(data.data(), data.size(), out.data(), ec)) {
         return {};
     }
     return out;
+}
+
+bool DatabaseCryptoManager::decrypt(const unsigned char* in, std::size_t n, unsigned char* out,
+                                    std::error_code& ec) {
+    const auto cipher = top();
+    if (!cipher) {
+        ec = crypto_error::encryptor_not_created;
+        return false;
+    }
+    try {
+        cipher->decrypt(in, n, out);
+    } catch (const std::exception&) {
+        ec = crypto_error::decrypt_failure;
+        return false;
+    }
+    return true;
 }
 
 bool DatabaseCryptoManager::set_iv(const bytes& iv, std::error_code& ec) {

@@ -44,9 +44,14 @@ class DatabaseCryptoManager {
     // Encrypts data (zero-filled to whole blocks) from the IV last set: 514 without a
     // cipher, 515 on failure, an empty result without error for empty data.
     bytes encrypt(const bytes& data, std::error_code& ec);
+    // The same into out, which holds get_size_for_encrypted_data(n) bytes (large files are
+    // encrypted straight into their file image).
+    bool encrypt(const unsigned char* in, std::size_t n, unsigned char* out, std::error_code& ec);
     // Decrypts data into as many bytes (no padding removed): 514 without a cipher, 516 on
     // failure (for instance a length that is not whole blocks).
     bytes decrypt(const bytes& data, std::error_code& ec);
+    // The same into out, which holds n bytes.
+    bool decrypt(const unsigned char* in, std::size_t n, unsigned char* out, std::error_code& ec);
 
     // Sets the IV of the file cipher: 514 without a cipher, 526 when refused.
     bool set_iv(const bytes& iv, std::error_code& ec);

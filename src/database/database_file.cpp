@@ -110,6 +110,11 @@ bool read(const std::string& path, bytes& data, std::error_code& ec) {
 }
 
 bool replace(const std::string& path, const bytes& data, std::error_code& ec) {
+    return replace(path, data.data(), data.size(), ec);
+}
+
+bool replace(const std::string& path, const unsigned char* data, std::size_t size,
+             std::error_code& ec) {
     const std::string temporary = path + ".new";
     descriptor fd(
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
@@ -117,8 +122,8 @@ bool replace(const std::string& path, const bytes& data, std::error_code& ec) {
         ec = last_error();
         return false;
     }
-    const bool written = write_all(fd.get(), data.data(), data.size()) && ::fsync(fd.get()) == 0 &&
-                         fd.close() && ::rename(temporary.c_str(), path.c_str()) == 0;
+    const bool written = write_all(fd.get(), data, size) && ::fsync(fd.get()) == 0 && fd.close() &&
+                         ::rename(temporary.c_str(), path.c_str()) == 0;
     if (!written) {
         ec = last_error();
         ::unlink(temporary.c_str());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -17,6 +18,8 @@ bool read(const std::string& path, bytes& data, std::error_code& ec);
 // disk and renames it over path, then flushes the directory. On failure the file at path
 // is untouched and the temporary file is removed; errno in the generic category.
 bool replace(const std::string& path, const bytes& data, std::error_code& ec);
+bool replace(const std::string& path, const unsigned char* data, std::size_t size,
+             std::error_code& ec);
 
 // Makes backup_path a copy of path without touching path: a hard link renamed into place,
 // or, where the file system refuses links, a complete copy written by replace(). An

@@ -1,5 +1,6 @@
 #include "database/disk_entry.h"
 
+#include "database/frame_view.h"
 #include "system/cast.h"
 
 namespace db {
@@ -21,32 +22,41 @@ Uuid uuid_from_bytes(const std::vector<unsigned char>& item) {
 }
 
 DiskEntry::bytes DiskEntry::serialize() const {
-    Serializer frame;
-    frame.push_back(cast::to_vector<std::uint64_t>(m_size));
-    frame.push_back(cast::to_vector(m_path));
-    frame.push_back(cast::to_vector(m_mount_directory));
-    frame.push_back(cast::to_vector(m_fs));
-    frame.push_back(uuid_to_bytes(m_guid));
-    frame.push_back(m_hash);
-    frame.push_back(cast::to_vector<std::int32_t>(static_cast<std::int32_t>(m_status)));
-    frame.push_back(cast::to_vector<std::int64_t>(m_creation_time));
-    return frame.serialize();
+    bytes out;
+    encode_into(out);
+    return out;
+}
+
+void DiskEntry::encode_into(bytes& out) const {
+    frame_writer frame(out);
+    frame.integer<std::uint64_t>(m_size);
+    frame.item(m_path);
+    frame.item(m_mount_directory);
+    frame.item(m_fs);
+    frame.item(uuid_to_bytes(m_guid));
+    frame.item(m_hash);
+    frame.integer<std::int32_t>(static_cast<std::int32_t>(m_status));
+    frame.integer<std::int64_t>(m_creation_time);
+    frame.finish();
 }
 
 void DiskEntry::deserialize(const bytes& data) {
-    Serializer frame;
-    frame.deserialize(data);
+    decode(data);
+}
+
+void DiskEntry::decode(std::span<const unsigned char> data) {
+    item_reader frame(data);
     if (frame.empty()) {
         return;
     }
-    m_size = cast::to_integer<std::uint64_t>(frame.pop_front());
-    m_path = cast::to_string(frame.pop_front());
-    m_mount_directory = cast::to_string(frame.pop_front());
-    m_fs = cast::to_string(frame.pop_front());
-    m_guid = uuid_from_bytes(frame.pop_front());
-    m_hash = frame.pop_front();
-    m_status = static_cast<DiskStateInfo>(cast::to_integer<std::int32_t>(frame.pop_front()));
-    m_creation_time = cast::to_integer<std::int64_t>(frame.pop_front());
+    m_size = cast::to_integer<std::uint64_t>(frame.next());
+    m_path = frame.next_string();
+    m_mount_directory = frame.next_string();
+    m_fs = frame.next_string();
+    m_guid = uuid_from_bytes(frame.next());
+    m_hash = frame.next();
+    m_status = static_cast<DiskStateInfo>(cast::to_integer<std::int32_t>(frame.next()));
+    m_creation_time = cast::to_integer<std::int64_t>(frame.next());
     check_status();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -22,9 +23,13 @@ class DiskEntry : public Serialized {
     // Frame items: size, path, mount directory, fs, guid (16 raw bytes), hash, status,
     // creation time.
     bytes serialize() const override;
+    // Appends the same frame to out.
+    void encode_into(bytes& out) const;
     // A frame without items leaves the entry exactly as it was; otherwise every stored
     // field is replaced and a "mounted" status reads back as "unmounted" (check_status).
     void deserialize(const bytes& frame) override;
+    // The same from a frame read in place (the database file's entries).
+    void decode(std::span<const unsigned char> frame);
 
     DiskState& state() noexcept { return m_state; }
     const DiskState& state() const noexcept { return m_state; }

@@ -1,37 +1,49 @@
 #include "database/user_entry.h"
 
+#include "database/frame_view.h"
 #include "system/cast.h"
 
 namespace db {
 
 UserEntry::bytes UserEntry::serialize() const {
-    Serializer frame;
-    frame.push_back(cast::to_vector<std::uint64_t>(m_id));
-    frame.push_back(cast::to_vector<std::int64_t>(m_creation_time));
-    frame.push_back(cast::to_vector(m_name));
-    frame.push_back(m_disk.serialize());
-    frame.push_back(m_container);
-    frame.push_back(m_public_key);
-    frame.push_back(m_parameter);
-    frame.push_back(m_symmetric_material);
-    frame.push_back(m_encrypted_key);
-    frame.push_back(m_hash);
-    return frame.serialize();
+    bytes out;
+    encode_into(out);
+    return out;
+}
+
+bool UserEntry::encode_into(bytes& out) const {
+    db::frame_writer frame(out);
+    frame.integer<std::uint64_t>(m_id);
+    frame.integer<std::int64_t>(m_creation_time);
+    frame.item(m_name);
+    const std::size_t disk = frame.begin_item();
+    m_disk.encode_into(out);
+    frame.end_item(disk);
+    frame.item(m_container);
+    frame.item(m_public_key);
+    frame.item(m_parameter);
+    frame.item(m_symmetric_material);
+    frame.item(m_encrypted_key);
+    frame.item(m_hash);
+    return frame.finish();
 }
 
 void UserEntry::deserialize(const bytes& data) {
-    Serializer frame;
-    frame.deserialize(data);
-    m_id = cast::to_integer<std::uint64_t>(frame.pop_front());
-    m_creation_time = cast::to_integer<std::int64_t>(frame.pop_front());
-    m_name = cast::to_string(frame.pop_front());
-    m_disk.deserialize(frame.pop_front());
-    m_container = frame.pop_front();
-    m_public_key = frame.pop_front();
-    m_parameter = frame.pop_front();
-    m_symmetric_material = frame.pop_front();
-    m_encrypted_key = frame.pop_front();
-    m_hash = frame.pop_front();
+    decode(data);
+}
+
+void UserEntry::decode(std::span<const unsigned char> data) {
+    db::item_reader frame(data);
+    m_id = cast::to_integer<std::uint64_t>(frame.next());
+    m_creation_time = cast::to_integer<std::int64_t>(frame.next());
+    m_name = frame.next_string();
+    m_disk.decode(frame.next_view());
+    m_container = frame.next();
+    m_public_key = frame.next();
+    m_parameter = frame.next();
+    m_symmetric_material = frame.next();
+    m_encrypted_key = frame.next();
+    m_hash = frame.next();
 }
 
 entry_profile UserEntry::profile() const {
