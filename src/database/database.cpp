@@ -86,6 +86,7 @@ bool Database::load(const std::string& path, const credentials& service, std::er
             return false;
         }
         bytes text(items[1].size());
+        auto wipe = foundation::make_deferred([&text] { wipe_bytes(text); });
         if (!m_crypto.decrypt(items[1].data(), items[1].size(), text.data(), error)) {
             return false;
         }
@@ -270,7 +271,8 @@ bytes Database::serialize_storage() const {
 }
 
 bool Database::deserialize(bytes&& data) {
-    const bytes body = std::move(data);
+    bytes body = std::move(data);
+    auto wipe = foundation::make_deferred([&body] { wipe_bytes(body); });
     const auto sections = db::frame_items(body);
     if (sections.empty()) {
         return false;
