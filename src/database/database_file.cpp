@@ -138,6 +138,9 @@ bool keep_copy(const std::string& path, const std::string& backup_path, std::err
     ::unlink(temporary.c_str());  // a leftover of an interrupted backup
     if (::link(path.c_str(), temporary.c_str()) == 0) {
         if (::rename(temporary.c_str(), backup_path.c_str()) == 0) {
+            // When the backup already was this very file (two backups without a save in
+            // between) rename() leaves both names in place.
+            ::unlink(temporary.c_str());
             sync_directory(backup_path);
             return true;
         }

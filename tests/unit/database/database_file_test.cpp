@@ -43,6 +43,19 @@ TEST(DatabaseFile, BackupIsASeparateCopyThatSurvivesTheNextReplace) {
     EXPECT_EQ(backup, (bytes{1, 2, 3}));
 }
 
+TEST(DatabaseFile, TwoBackupsWithoutSaveLeaveNoTemporary) {
+    testing_db::temp_dir dir;
+    const std::string path = dir.file("database.bin");
+    std::error_code ec;
+    ASSERT_TRUE(db::file::replace(path, bytes{1, 2, 3}, ec));
+    ASSERT_TRUE(db::file::keep_copy(path, path + ".back", ec));
+    ASSERT_TRUE(db::file::keep_copy(path, path + ".back", ec));
+    EXPECT_FALSE(std::filesystem::exists(path + ".back.new"));
+    bytes backup;
+    ASSERT_TRUE(db::file::read(path + ".back", backup, ec));
+    EXPECT_EQ(backup, (bytes{1, 2, 3}));
+}
+
 TEST(DatabaseFile, BackupOnAnotherFileSystemFallsBackToACopy) {
     testing_db::temp_dir dir;
     const std::string other = "/dev/shm";
