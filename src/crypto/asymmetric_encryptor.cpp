@@ -9,6 +9,7 @@
 
 #include "crypto/blocks.h"
 #include "crypto/crypto_error.h"
+#include "crypto/guarded_call.h"
 
 namespace {
 
@@ -84,14 +85,8 @@ std::vector<std::uint8_t> asymmetric_encryptor::get_public_key(std::error_code& 
         ec = crypto_error::not_initialized;
         return {};
     }
-    try {
-        auto key = m_asymmetric->export_public_key(0);
-        ec.clear();
-        return key;
-    } catch (...) {
-        ec = crypto_error::export_public_key_error;
-        return {};
-    }
+    return crypto::guarded_call(ec, crypto_error::export_public_key_error,
+                                [&] { return m_asymmetric->export_public_key(0); });
 }
 
 bool asymmetric_encryptor::import_public_key(const std::vector<std::uint8_t>& key,
@@ -100,14 +95,8 @@ bool asymmetric_encryptor::import_public_key(const std::vector<std::uint8_t>& ke
         ec = crypto_error::not_initialized;
         return false;
     }
-    try {
-        m_asymmetric->import_public_key(key.data(), key.size());
-    } catch (...) {
-        ec = crypto_error::import_public_key_error;
-        return false;
-    }
-    ec.clear();
-    return true;
+    return crypto::guarded_call(ec, crypto_error::import_public_key_error,
+                                [&] { m_asymmetric->import_public_key(key.data(), key.size()); });
 }
 
 std::vector<std::uint8_t> asymmetric_encryptor::prepare_encrypt(const std::vector<std::uint8_t>& iv,
@@ -168,14 +157,21 @@ std::size_t asymmetric_encryptor::get_encrypted_data_size(std::size_t n) const {
     return size;
 }
 
-std::vector<std::uint8_t> asymmetric_encryptor::encrypt(const std::vector<std::uint8_t>& data,
-                                                        std::error_code& ec) const {
+bool asymmetric_encryptor::cipher_prepared(std::error_code& ec) const {
     if (!is_initialized()) {
         ec = crypto_error::not_initialized;
-        return {};
+        return false;
     }
     if (!m_encrypter) {
         ec = crypto_error::encryptor_not_created;
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::uint8_t> asymmetric_encryptor::encrypt(const std::vector<std::uint8_t>& data,
+                                                        std::error_code& ec) const {
+    if (!cipher_prepared(ec)) {
         return {};
     }
     std::vector<std::uint8_t> record = wrap(data);
@@ -198,12 +194,7 @@ std::vector<std::uint8_t> asymmetric_encryptor::encrypt(const std::vector<std::u
 
 std::vector<std::uint8_t> asymmetric_encryptor::decrypt(const std::vector<std::uint8_t>& cipher,
                                                         std::error_code& ec) const {
-    if (!is_initialized()) {
-        ec = crypto_error::not_initialized;
-        return {};
-    }
-    if (!m_encrypter) {
-        ec = crypto_error::encryptor_not_created;
+    if (!cipher_prepared(ec)) {
         return {};
     }
     const std::size_t size = get_encrypted_data_size(cipher.size());

@@ -62,6 +62,9 @@ class asymmetric_encryptor {
     static std::vector<std::uint8_t> unwrap(const std::vector<std::uint8_t>& record);
 
   private:
+    // True when initialized and an encrypter is prepared; otherwise sets ec to say which.
+    bool cipher_prepared(std::error_code& ec) const;
+
     std::shared_ptr<AsymmetcricEncrypterBase> m_asymmetric;
     std::shared_ptr<SymmetricAlgoritmBase> m_algorithm;
     std::shared_ptr<SymmetricEncrypter> m_encrypter;

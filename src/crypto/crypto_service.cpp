@@ -6,6 +6,7 @@
 
 #include "crypto/blocks.h"
 #include "crypto/crypto_error.h"
+#include "crypto/guarded_call.h"
 
 namespace {
 
@@ -83,19 +84,14 @@ bool crypto_service::import_container(const std::wstring& password,
     }
     // Both keys are opened in fresh objects first, so that a container the asymmetric
     // object refuses does not leave the key agreement holding it.
-    try {
+    return crypto::guarded_call(ec, crypto_error::invalid_password, [&] {
         auto key_agreement = m_factory->create_key_agreement(kDefault);
         key_agreement->import_container(container.data(), container.size(), password);
         auto asymmetric = m_factory->create_asymmetric(kDefault);
         asymmetric->import_container(container.data(), container.size(), password);
         m_key_agreement = std::move(key_agreement);
         m_asymmetric = std::move(asymmetric);
-    } catch (...) {
-        ec = crypto_error::invalid_password;
-        return false;
-    }
-    ec.clear();
-    return true;
+    });
 }
 
 std::vector<std::uint8_t> crypto_service::export_container(const std::wstring& password,
@@ -104,14 +100,8 @@ std::vector<std::uint8_t> crypto_service::export_container(const std::wstring& p
         ec = crypto_error::not_initialized;
         return {};
     }
-    try {
-        auto container = m_key_agreement->export_container(password);
-        ec.clear();
-        return container;
-    } catch (...) {
-        ec = crypto_error::export_container_error;
-        return {};
-    }
+    return crypto::guarded_call(ec, crypto_error::export_container_error,
+                                [&] { return m_key_agreement->export_container(password); });
 }
 
 bool crypto_service::import_key_material(const std::vector<std::uint8_t>& material,
@@ -125,15 +115,9 @@ bool crypto_service::import_key_material(const std::uint8_t* data, std::size_t s
         ec = crypto_error::not_initialized;
         return false;
     }
-    try {
-        auto answer = m_key_agreement->import_key_material(RawMemoryDefault::view(data, size));
-        m_key_material = std::move(answer);
-    } catch (...) {
-        ec = crypto_error::import_key_material_error;
-        return false;
-    }
-    ec.clear();
-    return true;
+    return crypto::guarded_call(ec, crypto_error::import_key_material_error, [&] {
+        m_key_material = m_key_agreement->import_key_material(RawMemoryDefault::view(data, size));
+    });
 }
 
 std::vector<std::uint8_t> crypto_service::export_key_material() const {
@@ -192,14 +176,7 @@ bool crypto_service::set_iv(const std::vector<std::uint8_t>& iv, std::error_code
         ec = crypto_error::encryptor_not_created;
         return false;
     }
-    try {
-        m_encryptor->set_iv(iv);
-    } catch (...) {
-        ec = crypto_error::set_iv_error;
-        return false;
-    }
-    ec.clear();
-    return true;
+    return crypto::guarded_call(ec, crypto_error::set_iv_error, [&] { m_encryptor->set_iv(iv); });
 }
 
 void crypto_service::set_iv(const std::vector<std::uint8_t>& iv) {
@@ -318,14 +295,9 @@ bool crypto_service::set_additional_private_parameter(const std::vector<std::uin
         ec = crypto_error::not_initialized;
         return false;
     }
-    try {
+    return crypto::guarded_call(ec, crypto_error::set_private_parameter_error, [&] {
         m_key_agreement->set_additional_private_parameter(parameter.data(), parameter.size(), 0);
-    } catch (...) {
-        ec = crypto_error::set_private_parameter_error;
-        return false;
-    }
-    ec.clear();
-    return true;
+    });
 }
 
 std::vector<std::uint8_t> crypto_service::get_additional_private_parameter() const {
@@ -426,19 +398,14 @@ std::vector<std::uint8_t> crypto_service::hash(const std::uint8_t* data, std::si
 
 bool crypto_service::reset(std::error_code& ec) {
     m_encryptor.reset();
-    try {
+    return crypto::guarded_call(ec, crypto_error::initialize_error, [&] {
         if (m_key_agreement) {
             m_key_agreement->initialize();
         }
         if (m_asymmetric) {
             m_asymmetric->initialize();
         }
-    } catch (...) {
-        ec = crypto_error::initialize_error;
-        return false;
-    }
-    ec.clear();
-    return true;
+    });
 }
 
 void crypto_service::reset() {
