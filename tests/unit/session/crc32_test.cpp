@@ -22,12 +22,9 @@ std::vector<unsigned char> random_bytes(std::size_t n, unsigned seed) {
     return out;
 }
 
-TEST(Crc32, CheckValueOfDigits) {
+TEST(Crc32, CheckValueOfDigitsAndEmptyInput) {
     const char* digits = "123456789";
     EXPECT_EQ(crc32(digits, std::strlen(digits), 0, kCrc32Prefetch), 0xCBF43926u);
-}
-
-TEST(Crc32, EmptyInputIsZero) {
     EXPECT_EQ(crc32(nullptr, 0, 0, kCrc32Prefetch), 0u);
     const unsigned char byte = 0x55;
     EXPECT_EQ(crc32(&byte, 0, 0, kCrc32Prefetch), 0u);
@@ -48,12 +45,6 @@ TEST(Crc32, AgreesWithZlibForEveryLengthAndAlignment) {
     }
 }
 
-TEST(Crc32, AgreesWithZlibOnLargeBuffer) {
-    const auto data = random_bytes(1 << 20, 3);
-    EXPECT_EQ(crc32(data.data(), data.size(), 0, kCrc32Prefetch),
-              reference(data.data(), data.size()));
-}
-
 TEST(Crc32, ContinuesFromPrevious) {
     const auto data = random_bytes(2000, 4);
     for (std::size_t split : {0u, 1u, 17u, 319u, 320u, 333u, 1999u, 2000u}) {
@@ -71,14 +62,6 @@ TEST(Crc32, PrefetchDistanceDoesNotChangeValue) {
     const std::uint32_t expected = reference(data.data(), data.size());
     for (std::size_t prefetch : {0u, 64u, 256u, 4095u, 100000u}) {
         EXPECT_EQ(crc32(data.data(), data.size(), 0, prefetch), expected) << prefetch;
-    }
-}
-
-TEST(Crc32, AllZeroAndAllOneInputs) {
-    for (unsigned char fill : {0x00, 0xFF}) {
-        const std::vector<unsigned char> data(777, fill);
-        EXPECT_EQ(crc32(data.data(), data.size(), 0, kCrc32Prefetch),
-                  reference(data.data(), data.size()));
     }
 }
 
