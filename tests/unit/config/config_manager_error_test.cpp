@@ -17,19 +17,12 @@ TEST(ConfigManagerError, CategoryNameAndMessages) {
     for (const auto& [value, text] : rows) {
         std::error_code ec = value;
         EXPECT_EQ(&ec.category(), &config_category());
+        EXPECT_EQ(&make_error_condition(value).category(), &config_category());
         EXPECT_EQ(ec.message(), text);
     }
-}
-
-TEST(ConfigManagerError, UnlistedValueIsUnknown) {
+    EXPECT_EQ(make_error_code(config_manager_error::parse_error).value(), 259);
     EXPECT_EQ(config_category().message(261), "Unknown error: 261");
     EXPECT_EQ(config_category().message(-3), "Unknown error: -3");
-}
-
-TEST(ConfigManagerError, ConditionBindsToSameCategory) {
-    std::error_condition cond = make_error_condition(config_manager_error::parse_error);
-    EXPECT_EQ(&cond.category(), &config_category());
-    EXPECT_EQ(cond.value(), 259);
 }
 
 }  // namespace
