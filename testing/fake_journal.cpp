@@ -1,7 +1,6 @@
 #include "testing/fake_journal.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -11,6 +10,8 @@
 #include <cstdint>
 #include <cstring>
 #include <system_error>
+
+#include "testing/process.h"
 
 namespace zt_testing {
 
@@ -67,36 +68,28 @@ fake_journal::fake_journal(const std::string& socket_path) {
         throw std::system_error(ENAMETOOLONG, std::generic_category(), socket_path);
     }
     std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
-    m_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (m_fd < 0) {
+    m_fd.reset(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (m_fd.get() < 0) {
         throw std::system_error(errno, std::generic_category(), "journal socket");
     }
     // Room for a whole start-up's worth of messages between two drains.
     const int size = 4 << 20;
-    setsockopt(m_fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
+    setsockopt(m_fd.get(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
     unlink(socket_path.c_str());
-    if (bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        const int err = errno;
-        close(m_fd);
-        throw std::system_error(err, std::generic_category(), "bind " + socket_path);
+    if (bind(m_fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        throw std::system_error(errno, std::generic_category(), "bind " + socket_path);
     }
     chmod(socket_path.c_str(), 0666);
-}
-
-fake_journal::~fake_journal() {
-    if (m_fd >= 0) {
-        close(m_fd);
-    }
 }
 
 void fake_journal::drain() {
     for (;;) {
         // The datagram's real size, however large the sender made it.
-        const ssize_t size = recv(m_fd, nullptr, 0, MSG_PEEK | MSG_TRUNC);
+        const ssize_t size = recv(m_fd.get(), nullptr, 0, MSG_PEEK | MSG_TRUNC);
+        if (size < 0 && errno == EINTR) {
+            continue;
+        }
         if (size < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return;  // EAGAIN: nothing more queued
         }
         std::string buffer(static_cast<std::size_t>(size) + 1, '\0');
@@ -107,12 +100,12 @@ void fake_journal::drain() {
         msg.msg_iovlen = 1;
         msg.msg_control = control;
         msg.msg_controllen = sizeof control;
-        const ssize_t n = recvmsg(m_fd, &msg, MSG_CMSG_CLOEXEC);
+        const ssize_t n = recvmsg(m_fd.get(), &msg, MSG_CMSG_CLOEXEC);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;  // EAGAIN: nothing more queued
+            return;
         }
         buffer.resize(static_cast<std::size_t>(n));
         // Large messages arrive as a memory file instead of inline data.
@@ -157,24 +150,20 @@ std::vector<journal_entry> fake_journal::entries_of(const std::string& domain) {
 
 std::optional<journal_entry> fake_journal::wait_for(
     const std::function<bool(const journal_entry&)>& match, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::optional<journal_entry> found;
     std::size_t checked = 0;
-    for (;;) {
-        drain();
-        for (; checked < m_entries.size(); ++checked) {
-            if (match(m_entries[checked])) {
-                return m_entries[checked];
+    wait_until(
+        [&] {
+            drain();
+            for (; checked < m_entries.size() && !found; ++checked) {
+                if (match(m_entries[checked])) {
+                    found = m_entries[checked];
+                }
             }
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0) {
-            return std::nullopt;
-        }
-        pollfd p{m_fd, POLLIN, 0};
-        poll(&p, 1, static_cast<int>(left));
-    }
+            return found.has_value();
+        },
+        timeout);
+    return found;
 }
 
 }  // namespace zt_testing

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "testing/unique_fd.h"
+
 namespace zt_testing {
 
 // One message as the journal received it.
@@ -32,9 +34,6 @@ class fake_journal {
   public:
     // Binds at socket_path; throws std::system_error on failure.
     explicit fake_journal(const std::string& socket_path);
-    ~fake_journal();
-    fake_journal(const fake_journal&) = delete;
-    fake_journal& operator=(const fake_journal&) = delete;
 
     // Every message received so far, in arrival order.
     const std::vector<journal_entry>& entries();
@@ -53,7 +52,7 @@ class fake_journal {
     // Reads whatever is queued, without waiting.
     void drain();
 
-    int m_fd = -1;
+    unique_fd m_fd;
     std::vector<journal_entry> m_entries;
     std::size_t m_malformed = 0;
 };

@@ -1,48 +1,10 @@
 #include "testing/private_bus.h"
 
-#include <dbus/dbus.h>
-#include <poll.h>
-
-#include <memory>
 #include <stdexcept>
 
 namespace zt_testing {
 
 namespace {
-
-struct connection_closer {
-    void operator()(DBusConnection* c) const noexcept {
-        dbus_connection_close(c);
-        dbus_connection_unref(c);
-    }
-};
-struct message_unref {
-    void operator()(DBusMessage* m) const noexcept { dbus_message_unref(m); }
-};
-using connection_ptr = std::unique_ptr<DBusConnection, connection_closer>;
-using message_ptr = std::unique_ptr<DBusMessage, message_unref>;
-
-// Owns a DBusError and frees it on every path.
-struct error_holder {
-    error_holder() { dbus_error_init(&error); }
-    ~error_holder() { dbus_error_free(&error); }
-    error_holder(const error_holder&) = delete;
-    error_holder& operator=(const error_holder&) = delete;
-    DBusError error;
-};
-
-connection_ptr open_bus(const std::string& address) {
-    error_holder e;
-    connection_ptr c(dbus_connection_open_private(address.c_str(), &e.error));
-    if (!c) {
-        throw std::runtime_error("cannot reach bus " + address + ": " + e.error.message);
-    }
-    dbus_connection_set_exit_on_disconnect(c.get(), FALSE);
-    if (!dbus_bus_register(c.get(), &e.error)) {
-        throw std::runtime_error("cannot register on bus " + address + ": " + e.error.message);
-    }
-    return c;
-}
 
 bool has_owner(DBusConnection* c, const std::string& name) {
     message_ptr call(dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
@@ -60,6 +22,19 @@ bool has_owner(DBusConnection* c, const std::string& name) {
 }
 
 }  // namespace
+
+connection_ptr open_bus(const std::string& address) {
+    error_holder e;
+    connection_ptr c(dbus_connection_open_private(address.c_str(), &e.error));
+    if (!c) {
+        throw std::runtime_error("cannot reach bus " + address + ": " + e.error.message);
+    }
+    dbus_connection_set_exit_on_disconnect(c.get(), FALSE);
+    if (!dbus_bus_register(c.get(), &e.error)) {
+        throw std::runtime_error("cannot register on bus " + address + ": " + e.error.message);
+    }
+    return c;
+}
 
 std::string system_bus_config() {
     return R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
@@ -96,26 +71,14 @@ std::string system_bus_config() {
 )";
 }
 
-bool name_has_owner(const std::string& address, const std::string& name) {
-    auto c = open_bus(address);
-    return has_owner(c.get(), name);
-}
-
 bool wait_for_name(const std::string& address, const std::string& name, child_process& owner,
                    std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
     auto c = open_bus(address);
-    for (;;) {
-        if (has_owner(c.get(), name)) {
-            return true;
-        }
-        if (!owner.running() || std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        // Name changes are not signalled to us; look again shortly, or stop early when the
-        // owner exits.
-        owner.wait(std::chrono::milliseconds(20));
-    }
+    // Name changes are not signalled to us: look again shortly, and stop early when the
+    // owner exits.
+    bool owned = false;
+    wait_until([&] { return (owned = has_owner(c.get(), name)) || !owner.running(); }, timeout);
+    return owned;
 }
 
 }  // namespace zt_testing

@@ -3,11 +3,19 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace zt_testing {
+
+// Milliseconds left until deadline, never negative.
+int ms_left(std::chrono::steady_clock::time_point deadline);
+
+// Asks done() every few milliseconds until it says yes or timeout has passed (it is asked at
+// least once); its last answer.
+bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
 // Where a spawned program's descriptors come from; -1 keeps the default.
 struct spawn_options {
@@ -24,24 +32,19 @@ struct spawn_options {
 class child_process {
   public:
     child_process() = default;
-    ~child_process();
-    child_process(child_process&& other) noexcept;
+    ~child_process() { reset(); }
+    child_process(child_process&& other) noexcept { *this = std::move(other); }
     child_process& operator=(child_process&& other) noexcept;
-    child_process(const child_process&) = delete;
-    child_process& operator=(const child_process&) = delete;
 
     // Starts argv[0] with argv; throws std::system_error when it cannot be started.
     static child_process spawn(const std::vector<std::string>& argv,
                                const spawn_options& options = {});
 
     pid_t pid() const noexcept { return m_pid; }
-
     // True until the program has exited (it is reaped on the way).
-    bool running();
-
+    bool running() { return m_pid > 0 && !wait(std::chrono::milliseconds(0)); }
     // Waits up to timeout for the exit; the raw wait status, or nothing on timeout.
     std::optional<int> wait(std::chrono::milliseconds timeout);
-
     // Sends sig unless the program has already been reaped.
     void signal(int sig);
 
@@ -49,7 +52,6 @@ class child_process {
     void reset() noexcept;
 
     pid_t m_pid = -1;
-    int m_pidfd = -1;
     std::optional<int> m_status;
 };
 

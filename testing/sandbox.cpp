@@ -1,7 +1,6 @@
 #include "testing/sandbox.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -13,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -26,10 +24,6 @@
 namespace zt_testing {
 
 namespace {
-
-constexpr const char* kMountPoints[] = {"/run", "/etc/ztctl", "/etc/dbus-1/system.d", "/zt"};
-constexpr const char* kRunDirs[] = {"/run/systemd", "/run/systemd/journal", "/run/dbus",
-                                    "/run/zt-sandbox"};
 
 // What the holder reports when a step fails: the step and errno.
 struct holder_status {
@@ -48,42 +42,32 @@ struct holder_status {
     syscall(SYS_close_range, low + 1, high - 1, 0U);
     syscall(SYS_close_range, high + 1, ~0U, 0U);
     holder_status status{0, 0};
-    auto fail = [&](int step) {
-        status = {step, errno};
-        const ssize_t n = write(report_fd, &status, sizeof status);
-        (void)n;
-        _exit(1);
+    auto step = [&](int number, bool ok) {
+        if (!ok) {
+            status = {number, errno};
+            const ssize_t n = write(report_fd, &status, sizeof status);
+            (void)n;
+            _exit(1);
+        }
     };
     for (const char* dir : {"/etc/ztctl", "/zt", "/etc/dbus-1", "/etc/dbus-1/system.d"}) {
-        if (mkdir(dir, 0755) != 0 && errno != EEXIST) {
-            fail(1);
-        }
+        step(1, mkdir(dir, 0755) == 0 || errno == EEXIST);
     }
-    if (unshare(CLONE_NEWNS) != 0) {
-        fail(2);
+    step(2, unshare(CLONE_NEWNS) == 0);
+    step(3, mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0);
+    for (const char* point : {"/run", "/etc/ztctl", "/etc/dbus-1/system.d", "/zt"}) {
+        step(4, mount("tmpfs", point, "tmpfs", MS_NOSUID, "mode=0755") == 0);
     }
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        fail(3);
-    }
-    for (const char* point : kMountPoints) {
-        if (mount("tmpfs", point, "tmpfs", MS_NOSUID, "mode=0755") != 0) {
-            fail(4);
-        }
-    }
-    for (const char* dir : kRunDirs) {
-        if (mkdir(dir, 0755) != 0) {
-            fail(5);
-        }
+    for (const char* dir :
+         {"/run/systemd", "/run/systemd/journal", "/run/dbus", "/run/zt-sandbox"}) {
+        step(5, mkdir(dir, 0755) == 0);
     }
     const ssize_t n = write(report_fd, &status, sizeof status);
     (void)n;
     close(report_fd);
     char byte = 0;
-    for (;;) {
-        const ssize_t r = read(control_fd, &byte, 1);
-        if (r == 0 || (r < 0 && errno != EINTR)) {
-            break;
-        }
+    for (ssize_t r = 1; r > 0 || (r < 0 && errno == EINTR);) {
+        r = read(control_fd, &byte, 1);  // until the sandbox closes its end
     }
     _exit(0);
 }
@@ -97,10 +81,10 @@ std::string random_bytes(std::size_t size) {
     return bytes;
 }
 
-std::string read_host_file(const std::string& path) {
+std::optional<std::string> read_all(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        throw std::runtime_error("cannot read " + path);
+        return std::nullopt;
     }
     std::ostringstream out;
     out << in.rdbuf();
@@ -126,8 +110,8 @@ std::string sandbox::unavailable_reason(const options& opts) {
         WEXITSTATUS(status) != 0) {
         return "mount namespaces are not available here";
     }
-    if (access(sandbox::daemon_path().c_str(), X_OK) != 0) {
-        return "the daemon under test is not built: " + sandbox::daemon_path();
+    if (access(daemon_path().c_str(), X_OK) != 0) {
+        return "the daemon under test is not built: " + daemon_path();
     }
     if (opts.with_bus && access(ZT_DBUS_DAEMON, X_OK) != 0) {
         return std::string("dbus-daemon is not installed at ") + ZT_DBUS_DAEMON;
@@ -136,53 +120,39 @@ std::string sandbox::unavailable_reason(const options& opts) {
 }
 
 sandbox::sandbox(const options& opts) {
-    int report[2];
-    int control[2];
-    if (pipe2(report, O_CLOEXEC) != 0) {
-        throw std::system_error(errno, std::generic_category(), "pipe");
-    }
-    if (pipe2(control, O_CLOEXEC) != 0) {
-        const int err = errno;
-        close(report[0]);
-        close(report[1]);
-        throw std::system_error(err, std::generic_category(), "pipe");
-    }
+    pipe_ends report = make_pipe();
+    pipe_ends control = make_pipe();
     m_holder = fork();
     if (m_holder == 0) {
-        close(report[0]);
-        close(control[1]);
-        hold_namespace(report[1], control[0]);
+        hold_namespace(report.write.get(), control.read.get());
     }
-    const int fork_errno = errno;
-    close(report[1]);
-    close(control[0]);
-    m_control = control[1];
     if (m_holder < 0) {
-        close(report[0]);
-        throw std::system_error(fork_errno, std::generic_category(), "fork");
+        throw std::system_error(errno, std::generic_category(), "fork");
     }
+    report.write.reset();
+    m_control = std::move(control.write);
     holder_status status{-1, 0};
     ssize_t got = 0;
     do {
-        got = read(report[0], &status, sizeof status);
+        got = read(report.read.get(), &status, sizeof status);
     } while (got < 0 && errno == EINTR);
-    close(report[0]);
-    if (got != static_cast<ssize_t>(sizeof status) || status.step != 0) {
-        const int err = status.error;
-        const int step = status.step;
-        release();
-        throw std::system_error(err, std::generic_category(),
-                                "sandbox set-up failed at step " + std::to_string(step));
-    }
-    m_root = "/proc/" + std::to_string(m_holder) + "/root";
-    m_ns = open(("/proc/" + std::to_string(m_holder) + "/ns/mnt").c_str(), O_RDONLY | O_CLOEXEC);
     try {
-        if (m_ns < 0) {
+        if (got != static_cast<ssize_t>(sizeof status) || status.step != 0) {
+            throw std::system_error(status.error, std::generic_category(),
+                                    "sandbox set-up failed at step " + std::to_string(status.step));
+        }
+        const std::string proc = "/proc/" + std::to_string(m_holder);
+        m_root = proc + "/root";
+        m_ns.reset(open((proc + "/ns/mnt").c_str(), O_RDONLY | O_CLOEXEC));
+        if (m_ns.get() < 0) {
             throw std::system_error(errno, std::generic_category(), "open mount namespace");
         }
         m_journal = std::make_unique<fake_journal>(host_path("/run/systemd/journal/socket"));
-        write_file("/etc/dbus-1/system.d/ru.quorvex.server.conf",
-                   read_host_file(ZT_BUS_POLICY_FILE));
+        const auto policy = read_all(ZT_BUS_POLICY_FILE);
+        if (!policy) {
+            throw std::runtime_error("cannot read " ZT_BUS_POLICY_FILE);
+        }
+        write_file("/etc/dbus-1/system.d/ru.quorvex.server.conf", *policy);
         if (opts.with_bus) {
             start_bus();
         }
@@ -192,24 +162,14 @@ sandbox::sandbox(const options& opts) {
     }
 }
 
-sandbox::~sandbox() {
-    release();
-}
-
 void sandbox::release() noexcept {
-    if (m_holder > 0 && m_ns >= 0) {
+    if (m_holder > 0 && m_ns.get() >= 0) {
         kill_sandbox_processes();
     }
     m_bus = child_process();
     m_journal.reset();
-    if (m_ns >= 0) {
-        close(m_ns);
-        m_ns = -1;
-    }
-    if (m_control >= 0) {
-        close(m_control);
-        m_control = -1;
-    }
+    m_ns.reset();
+    m_control.reset();
     if (m_holder > 0) {
         kill(m_holder, SIGKILL);
         int status = 0;
@@ -223,7 +183,7 @@ void sandbox::kill_sandbox_processes() const {
     // Everything that shares the sandbox's mount namespace goes, detached daemons included;
     // the holder ends on its own when its control pipe closes.
     struct stat ns {};
-    if (fstat(m_ns, &ns) != 0) {
+    if (fstat(m_ns.get(), &ns) != 0) {
         return;
     }
     std::error_code ec;
@@ -234,10 +194,8 @@ void sandbox::kill_sandbox_processes() const {
         }
         const pid_t pid = static_cast<pid_t>(std::stol(name));
         struct stat other {};
-        if (pid == m_holder || stat(("/proc/" + name + "/ns/mnt").c_str(), &other) != 0) {
-            continue;
-        }
-        if (other.st_ino == ns.st_ino && other.st_dev == ns.st_dev) {
+        if (pid != m_holder && stat(("/proc/" + name + "/ns/mnt").c_str(), &other) == 0 &&
+            other.st_ino == ns.st_ino && other.st_dev == ns.st_dev) {
             kill(pid, SIGKILL);
         }
     }
@@ -249,31 +207,26 @@ std::string sandbox::host_path(const std::string& path) const {
     std::string resolved;  // inside path, free of links
     std::string rest = path;
     int links = 0;
-    while (!rest.empty()) {
-        const auto start = rest.find_first_not_of('/');
-        if (start == std::string::npos) {
-            break;
-        }
+    for (auto start = rest.find_first_not_of('/'); start != std::string::npos;
+         start = rest.find_first_not_of('/')) {
         const auto end = rest.find('/', start);
         const std::string part = rest.substr(start, end - start);
         rest = end == std::string::npos ? std::string() : rest.substr(end);
-        if (part == ".") {
-            continue;
-        }
         if (part == "..") {
             resolved = resolved.substr(0, resolved.rfind('/'));
+        }
+        if (part == "." || part == "..") {
             continue;
         }
-        const std::string candidate = resolved + "/" + part;
         char target[4096];
-        const ssize_t n = readlink((m_root + candidate).c_str(), target, sizeof target - 1);
+        const ssize_t n =
+            readlink((m_root + resolved + "/" + part).c_str(), target, sizeof target - 1);
         if (n <= 0 || ++links > 40) {
-            resolved = candidate;  // not a link (or missing): taken as it stands
+            resolved += "/" + part;  // not a link (or missing): taken as it stands
             continue;
         }
-        const std::string link(target, static_cast<std::size_t>(n));
-        rest = link + rest;
-        if (link.front() == '/') {
+        rest = std::string(target, static_cast<std::size_t>(n)) + rest;
+        if (target[0] == '/') {
             resolved.clear();
         }
     }
@@ -283,12 +236,9 @@ std::string sandbox::host_path(const std::string& path) const {
 void sandbox::write_file(const std::string& path, const std::string& content, mode_t mode) const {
     const std::filesystem::path target = host_path(path);
     std::filesystem::create_directories(target.parent_path());
-    {
-        std::ofstream out(target, std::ios::binary | std::ios::trunc);
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
-        if (!out.flush()) {
-            throw std::runtime_error("cannot write " + path + " in the sandbox");
-        }
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    if (!out.write(content.data(), static_cast<std::streamsize>(content.size())).flush()) {
+        throw std::runtime_error("cannot write " + path + " in the sandbox");
     }
     if (chmod(target.c_str(), mode) != 0) {
         throw std::system_error(errno, std::generic_category(), "chmod " + path);
@@ -296,13 +246,7 @@ void sandbox::write_file(const std::string& path, const std::string& content, mo
 }
 
 std::optional<std::string> sandbox::read_file(const std::string& path) const {
-    std::ifstream in(host_path(path), std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return read_all(host_path(path));
 }
 
 bool sandbox::exists(const std::string& path) const {
@@ -313,6 +257,7 @@ bool sandbox::exists(const std::string& path) const {
 void sandbox::make_fifo(const std::string& path) const {
     const std::filesystem::path target = host_path(path);
     std::filesystem::create_directories(target.parent_path());
+    std::filesystem::remove(target);
     if (mkfifo(target.c_str(), 0600) != 0) {
         throw std::system_error(errno, std::generic_category(), "mkfifo " + path);
     }
@@ -323,10 +268,9 @@ void sandbox::write_config(const std::string& text) const {
 }
 
 void sandbox::provision(std::size_t container_size) const {
-    // Until the provisioning tool exists the container is random bytes: enough to pass
-    // the daemon's service-file check, not a key container any provider would accept.
-    write_file(std::string(service_dir) + "/service.bin",
-               random_bytes(32) + random_bytes(container_size), 0600);
+    // Enough to pass the daemon's service-file check, not a key container any provider
+    // would accept.
+    write_file(std::string(service_dir) + "/service.bin", random_bytes(32 + container_size), 0600);
     write_config(std::string("service_path = ") + service_dir + "\n");
 }
 
@@ -347,11 +291,10 @@ void sandbox::provision_with_tool(
     for (const auto& [name, password] : admins) {
         const std::string file = "/run/zt-sandbox/" + name + ".password";
         write_file(file, password + "\n", 0600);
-        argv.push_back("--admin");
-        argv.push_back(name + ":" + file);
+        argv.insert(argv.end(), {"--admin", name + ":" + file});
     }
     spawn_options io;
-    io.ns_fd = m_ns;
+    io.ns_fd = m_ns.get();
     const auto result = run_captured(argv, std::chrono::seconds(120), io);
     if (!result.status || !WIFEXITED(*result.status) || WEXITSTATUS(*result.status) != 0) {
         throw std::runtime_error("provisioning failed: " + result.out + result.err);
@@ -359,7 +302,7 @@ void sandbox::provision_with_tool(
 }
 
 child_process sandbox::spawn(const std::vector<std::string>& argv, spawn_options io) const {
-    io.ns_fd = m_ns;
+    io.ns_fd = m_ns.get();
     return child_process::spawn(argv, io);
 }
 
@@ -376,53 +319,32 @@ child_process sandbox::start_daemon(const std::vector<std::string>& args, spawn_
 
 void sandbox::start_bus() {
     write_file("/run/zt-sandbox/system.conf", system_bus_config());
-    int ready[2];
-    if (pipe2(ready, O_CLOEXEC) != 0) {
-        throw std::system_error(errno, std::generic_category(), "pipe");
-    }
+    pipe_ends ready = make_pipe();
     // The bus's own complaints go to a file of the sandbox instead of the test's output.
-    const int log_fd = open(host_path("/run/zt-sandbox/bus.log").c_str(),
-                            O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const unique_fd log(open(host_path("/run/zt-sandbox/bus.log").c_str(),
+                             O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     spawn_options io;
-    io.extra_fd = ready[1];
-    io.stdout_fd = log_fd;
-    io.stderr_fd = log_fd;
-    try {
-        m_bus = spawn({ZT_DBUS_DAEMON, "--config-file=/run/zt-sandbox/system.conf", "--nofork",
-                       "--nopidfile", "--nosyslog", "--print-address=3"},
-                      io);
-    } catch (...) {
-        close(ready[0]);
-        close(ready[1]);
-        if (log_fd >= 0) {
-            close(log_fd);
-        }
-        throw;
-    }
-    close(ready[1]);
-    if (log_fd >= 0) {
-        close(log_fd);
-    }
-    // The bus prints its address once it listens.
+    io.extra_fd = ready.write.get();
+    io.stdout_fd = log.get();
+    io.stderr_fd = log.get();
+    m_bus = spawn({ZT_DBUS_DAEMON, "--config-file=/run/zt-sandbox/system.conf", "--nofork",
+                   "--nopidfile", "--nosyslog", "--print-address=3"},
+                  io);
+    ready.write.reset();
+    // The bus prints its address once it listens; an end of file means it died.
+    fcntl(ready.read.get(), F_SETFL, O_NONBLOCK);
     std::string address;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (address.find('\n') == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        pollfd p{ready[0], POLLIN, 0};
-        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) {
-            break;
-        }
-        char buffer[256];
-        const ssize_t n = read(ready[0], buffer, sizeof buffer);
-        if (n <= 0) {
-            break;
-        }
-        address.append(buffer, static_cast<std::size_t>(n));
-    }
-    close(ready[0]);
-    if (address.find('\n') == std::string::npos) {
+    const bool listening = wait_until(
+        [&] {
+            char buffer[256];
+            const ssize_t n = read(ready.read.get(), buffer, sizeof buffer);
+            if (n > 0) {
+                address.append(buffer, static_cast<std::size_t>(n));
+            }
+            return address.find('\n') != std::string::npos || n == 0;
+        },
+        std::chrono::seconds(20));
+    if (!listening || address.find('\n') == std::string::npos) {
         throw std::runtime_error("the private system bus did not start");
     }
 }

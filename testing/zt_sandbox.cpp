@@ -20,16 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 
 const char* priority_name(const std::string& p) {
-    if (p == "3") {
-        return "error";
-    }
-    if (p == "4") {
-        return "warning";
-    }
-    if (p == "6") {
-        return "info";
-    }
-    return "other";
+    return p == "3" ? "error" : p == "4" ? "warning" : p == "6" ? "info" : "other";
 }
 
 std::string describe(const std::optional<int>& status) {
@@ -68,24 +59,20 @@ int run(int argc, char** argv) {
 
     zt_testing::sandbox box;
     std::printf("sandbox: private mount namespace, fake journal, private system bus ready\n");
-    if (zt_testing::sandbox::has_provisioning_tool()) {
+    const bool tool = zt_testing::sandbox::has_provisioning_tool();
+    if (tool) {
         box.provision_with_tool();
-        std::printf(
-            "sandbox: service directory provisioned by ztctl-provision (administrator "
-            "\"admin\")\n");
     } else {
         box.provision();
-        std::printf(
-            "sandbox: provisioning tool not built; service.bin filled with random "
-            "bytes\n");
     }
+    const std::string service = std::string(zt_testing::sandbox::service_dir) + "/service.bin";
+    std::printf("sandbox: service directory provisioned %s\n",
+                tool ? "by ztctl-provision (administrator \"admin\")"
+                     : "with random bytes (provisioning tool not built)");
     std::printf("sandbox: /etc/ztctl/ztctl.conf:\n%s",
                 box.read_file("/etc/ztctl/ztctl.conf").value_or("").c_str());
-    std::printf("sandbox: %s/service.bin provisioned (%zu bytes)\n",
-                zt_testing::sandbox::service_dir,
-                box.read_file(std::string(zt_testing::sandbox::service_dir) + "/service.bin")
-                    .value_or("")
-                    .size());
+    std::printf("sandbox: %s (%zu bytes)\n", service.c_str(),
+                box.read_file(service).value_or("").size());
 
     auto daemon = box.start_daemon(daemon_args);
     std::printf("sandbox: started %s (pid %d)\n", zt_testing::sandbox::daemon_path().c_str(),

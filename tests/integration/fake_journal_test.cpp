@@ -11,38 +11,33 @@ namespace {
 
 using zt_testing::parse_journal_message;
 
+// A field in the binary form: name, newline, 64-bit little-endian length, value, newline.
 std::string binary_field(const std::string& key, const std::string& value) {
     std::string out = key + "\n";
-    std::uint64_t n = value.size();
-    for (int i = 0; i < 8; ++i) {
+    for (std::uint64_t n = value.size(), i = 0; i < 8; ++i, n >>= 8) {
         out.push_back(static_cast<char>(n & 0xFF));
-        n >>= 8;
     }
     return out + value + "\n";
 }
 
-TEST(JournalProtocol, PlainFieldsAreRead) {
-    const auto e = parse_journal_message(
-        "MESSAGE=Unable to read config file: Success\nPRIORITY=3\nGLIB_DOMAIN=ztctld\n");
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->message(), "Unable to read config file: Success");
-    EXPECT_EQ(e->priority(), "3");
-    EXPECT_EQ(e->domain(), "ztctld");
-}
-
-TEST(JournalProtocol, BinaryFieldKeepsNewlinesAndEqualSigns) {
-    const auto e = parse_journal_message("PRIORITY=6\n" + binary_field("MESSAGE", "a=b\nc\n") +
-                                         "GLIB_DOMAIN=ztctld\n");
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->message(), "a=b\nc\n");
-    EXPECT_EQ(e->domain(), "ztctld");
-}
-
-TEST(JournalProtocol, ValueMayBeEmptyOrHoldEqualSigns) {
-    const auto e = parse_journal_message("GLIB_DOMAIN=\nMESSAGE=x=1\n");
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->domain(), "");
-    EXPECT_EQ(e->message(), "x=1");
+TEST(JournalProtocol, PlainAndBinaryFieldsAreRead) {
+    struct row {
+        std::string data, message, domain;
+    };
+    const row rows[] = {
+        {"MESSAGE=Unable to read config file: Success\nPRIORITY=3\nGLIB_DOMAIN=ztctld\n",
+         "Unable to read config file: Success", "ztctld"},
+        {"PRIORITY=6\n" + binary_field("MESSAGE", "a=b\nc\n") + "GLIB_DOMAIN=ztctld\n", "a=b\nc\n",
+         "ztctld"},
+        {"GLIB_DOMAIN=\nMESSAGE=x=1\n", "x=1", ""},
+    };
+    for (const auto& r : rows) {
+        const auto e = parse_journal_message(r.data);
+        ASSERT_TRUE(e) << ::testing::PrintToString(r.data);
+        EXPECT_EQ(e->message(), r.message);
+        EXPECT_EQ(e->domain(), r.domain);
+    }
+    EXPECT_EQ(parse_journal_message("MESSAGE=m\nPRIORITY=3\n")->priority(), "3");
 }
 
 TEST(JournalProtocol, MalformedMessagesAreRejected) {

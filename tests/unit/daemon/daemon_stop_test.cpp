@@ -1,69 +1,33 @@
 #include <glib.h>
 #include <gtest/gtest.h>
-#include <csignal>
 
+#include <csignal>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "daemon/daemon.h"
 #include "daemon/main_loop.h"
 #include "daemon/termination.h"
+#include "testing/log_capture.h"
 
 namespace {
 
-std::vector<std::pair<std::string, std::string>>& captured() {
-    static std::vector<std::pair<std::string, std::string>> lines;  // (priority, message)
-    return lines;
+// The messages logged since the capture started.
+std::vector<std::string> messages() {
+    std::vector<std::string> out;
+    for (const auto& r : zt_testing::log_capture::records()) {
+        out.push_back(r.at("MESSAGE"));
+    }
+    return out;
 }
 
-GLogWriterOutput capture_writer(GLogLevelFlags, const GLogField* fields, gsize n, gpointer) {
-    std::string priority;
-    std::string message;
-    for (gsize i = 0; i < n; ++i) {
-        const std::string key = fields[i].key;
-        if (key == "PRIORITY") {
-            priority = static_cast<const char*>(fields[i].value);
-        } else if (key == "MESSAGE") {
-            message = static_cast<const char*>(fields[i].value);
-        }
-    }
-    captured().emplace_back(priority, message);
-    return G_LOG_WRITER_HANDLED;
-}
-
-class DaemonStop : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        static const bool installed = [] {
-            g_log_set_writer_func(capture_writer, nullptr, nullptr);
-            return true;
-        }();
-        (void)installed;
-    }
-    void SetUp() override { captured().clear(); }
-};
-
-TEST_F(DaemonStop, StopBeforeTheDatabaseWasLoadedSavesNothingAndReportsNothing) {
+TEST(DaemonStop, StopBeforeTheDatabaseWasLoadedSavesNothingAndReportsNothing) {
+    const auto& records = zt_testing::log_capture::start();
     Daemon daemon;
     daemon.stop();
-    ASSERT_EQ(captured().size(), 1u);
-    EXPECT_EQ(captured()[0], std::make_pair(std::string("6"), std::string("Stopping the daemon")));
-}
-
-TEST_F(DaemonStop, StopFromInsideTheLoopEndsStart) {
-    Daemon daemon;
-    // Stands in for the SIGTERM source: a dispatch that stops the daemon.
-    g_idle_add(
-        [](gpointer data) -> gboolean {
-            static_cast<Daemon*>(data)->stop();
-            return G_SOURCE_REMOVE;
-        },
-        &daemon);
-    daemon.start();  // returns only because the dispatch stopped the loop
-    ASSERT_EQ(captured().size(), 2u);
-    EXPECT_EQ(captured()[0].second, "Starting the demon");
-    EXPECT_EQ(captured()[1].second, "Stopping the daemon");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].at("PRIORITY"), "6");
+    EXPECT_EQ(records[0].at("MESSAGE"), "Stopping the daemon");
 }
 
 Daemon* g_stop_target = nullptr;
@@ -74,19 +38,18 @@ void stop_target(int signal) {
     }
 }
 
-TEST_F(DaemonStop, SigtermBeforeTheLoopRunsStopsItAsSoonAsItRuns) {
+TEST(DaemonStop, SigtermBeforeTheLoopRunsStopsItAsSoonAsItRuns) {
+    zt_testing::log_capture::start();
     Daemon daemon;
     g_stop_target = &daemon;
     const unsigned source = watch_termination(stop_target);
     // Only recorded: the process survives, and nothing is stopped inside the signal context.
     ASSERT_EQ(raise(SIGTERM), 0);
-    EXPECT_TRUE(captured().empty());
+    EXPECT_TRUE(messages().empty());
     daemon.start();  // returns only because the pending SIGTERM stops the daemon
     g_source_remove(source);
     g_stop_target = nullptr;
-    ASSERT_EQ(captured().size(), 2u);
-    EXPECT_EQ(captured()[0].second, "Starting the demon");
-    EXPECT_EQ(captured()[1].second, "Stopping the daemon");
+    EXPECT_EQ(messages(), (std::vector<std::string>{"Starting the demon", "Stopping the daemon"}));
 }
 
 TEST(MainLoop, StoppedLoopDoesNotRunAgainAndRepeatedStopIsHarmless) {
