@@ -10,23 +10,17 @@ const std::vector<unsigned char> kRaw = {0x12, 0x3e, 0x45, 0x67, 0xe8, 0x9b, 0x1
                                          0xa4, 0x56, 0x42, 0x66, 0x14, 0x17, 0x40, 0x00};
 const char kText[] = "123e4567-e89b-12d3-a456-426614174000";
 
-TEST(UuidValue, DefaultIsNull) {
-    Uuid id;
-    EXPECT_TRUE(id.is_null());
-    EXPECT_EQ(id.get(), std::vector<unsigned char>(16, 0));
-    EXPECT_EQ(id.str(), "00000000-0000-0000-0000-000000000000");
-}
-
 TEST(UuidValue, ParsesEitherCaseIntoLibuuidLayout) {
+    EXPECT_EQ(Uuid().str(), "00000000-0000-0000-0000-000000000000");
     Uuid lower_case;
     ASSERT_TRUE(lower_case.parse(kText));
     EXPECT_EQ(lower_case.get(), kRaw);
     EXPECT_EQ(lower_case.str(), kText);
     EXPECT_EQ(lower_case.upper(), "123E4567-E89B-12D3-A456-426614174000");
-
     Uuid upper_case;
     ASSERT_TRUE(upper_case.parse("123E4567-E89B-12D3-A456-426614174000"));
     EXPECT_EQ(upper_case, lower_case);
+    EXPECT_NE(upper_case, Uuid());
 }
 
 TEST(UuidValue, RefusesMalformedTextAndKeepsValue) {
@@ -43,16 +37,11 @@ TEST(UuidValue, RefusesMalformedTextAndKeepsValue) {
     }
 }
 
-TEST(UuidValue, FromBytesTakesFirstSixteen) {
+// Sixteen bytes or more give a value (the first sixteen); fewer give the null UUID.
+TEST(UuidValue, FromBytes) {
     auto longer = kRaw;
     longer.push_back(0xAA);
     EXPECT_EQ(Uuid(longer).get(), kRaw);
-    Uuid assigned;
-    assigned = kRaw;
-    EXPECT_EQ(assigned.str(), kText);
-}
-
-TEST(UuidValue, FromShortBytesIsNull) {
     const std::vector<unsigned char> short_raw(kRaw.begin(), kRaw.begin() + 15);
     EXPECT_TRUE(Uuid(short_raw).is_null());
     Uuid assigned(kRaw);
@@ -60,30 +49,14 @@ TEST(UuidValue, FromShortBytesIsNull) {
     EXPECT_TRUE(assigned.is_null());
 }
 
-TEST(UuidValue, ComparesByValue) {
-    Uuid a(kRaw);
-    Uuid b;
-    ASSERT_TRUE(b.parse(kText));
-    EXPECT_TRUE(a == b);
-    EXPECT_FALSE(a != b);
-    auto other = kRaw;
-    other[15] ^= 1;
-    EXPECT_TRUE(a != Uuid(other));
-    EXPECT_FALSE(a == Uuid(other));
-}
-
-TEST(UuidValue, MoveLeavesSourceNullCopyDoesNot) {
+TEST(UuidValue, MoveLeavesSourceNull) {
     Uuid source(kRaw);
-    Uuid copy(source);
-    EXPECT_EQ(source.get(), kRaw);
     Uuid moved(std::move(source));
     EXPECT_EQ(moved.get(), kRaw);
-    EXPECT_TRUE(
-        source.is_null());  // NOLINT(bugprone-use-after-move): the moved-from state is the point
-
+    EXPECT_TRUE(source.is_null());  // NOLINT(bugprone-use-after-move): the point of the test
     Uuid target;
     target = std::move(moved);
-    EXPECT_EQ(target, copy);
+    EXPECT_EQ(target.get(), kRaw);
     EXPECT_TRUE(moved.is_null());  // NOLINT(bugprone-use-after-move)
 }
 
@@ -92,12 +65,9 @@ TEST(UuidValue, GenerateMakesDistinctRandomVersion4) {
     Uuid b;
     a.generate();
     b.generate();
-    EXPECT_FALSE(a.is_null());
     EXPECT_NE(a, b);
     EXPECT_EQ(a.get()[6] >> 4, 4);       // version 4: random
     EXPECT_EQ(a.get()[8] & 0xC0, 0x80);  // RFC 4122 variant
-    a.clear();
-    EXPECT_TRUE(a.is_null());
 }
 
 }  // namespace
