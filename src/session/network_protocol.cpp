@@ -68,6 +68,17 @@ bool append_all(DBusMessage* message, std::initializer_list<network_protocol::ar
     return true;
 }
 
+// Queues message on connection and flushes it out; ENOMEM when the library cannot queue it.
+bool send_now(DBusConnection* connection, DBusMessage* message, std::error_code& ec) {
+    if (!dbus_connection_send(connection, message, nullptr)) {
+        ec = generic(ENOMEM);
+        return false;
+    }
+    dbus_connection_flush(connection);
+    ec.clear();
+    return true;
+}
+
 // Copies the byte array under iter; anything else gives an empty vector.
 bytes read_bytes(DBusMessageIter& iter) {
     if (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_ARRAY ||
@@ -187,13 +198,7 @@ bool network_protocol::respond_with(std::initializer_list<argument> arguments,
     if (!append_all(reply.get(), arguments, ec)) {
         return false;
     }
-    if (!dbus_connection_send(m_connection.get(), reply.get(), nullptr)) {
-        ec = generic(ENOMEM);
-        return false;
-    }
-    dbus_connection_flush(m_connection.get());
-    ec.clear();
-    return true;
+    return send_now(m_connection.get(), reply.get(), ec);
 }
 
 bool network_protocol::response(const bytes& data, std::error_code& ec) {
@@ -305,13 +310,7 @@ bool network_protocol::send_with(std::initializer_list<argument> arguments, std:
         return false;
     }
     dbus_message_set_no_reply(call.get(), TRUE);
-    if (!dbus_connection_send(m_connection.get(), call.get(), nullptr)) {
-        ec = generic(ENOMEM);
-        return false;
-    }
-    dbus_connection_flush(m_connection.get());
-    ec.clear();
-    return true;
+    return send_now(m_connection.get(), call.get(), ec);
 }
 
 bool network_protocol::send(const bytes& data, std::error_code& ec) {
@@ -350,13 +349,7 @@ bool network_protocol::emit_signal(std::error_code& ec) {
         ec = generic(ENOMEM);
         return false;
     }
-    if (!dbus_connection_send(m_connection.get(), signal.get(), nullptr)) {
-        ec = generic(ENOMEM);
-        return false;
-    }
-    dbus_connection_flush(m_connection.get());
-    ec.clear();
-    return true;
+    return send_now(m_connection.get(), signal.get(), ec);
 }
 
 network_protocol::bytes network_protocol::receive() {
