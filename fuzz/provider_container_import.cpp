@@ -2,28 +2,14 @@
 // container of "service.bin". Any outcome but success or the provider's Exception is a bug.
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
-#include "ztcrypto/ztcrypto.h"
-
-namespace {
-
-CryptoFactoryDef& factory() {
-    static const std::unique_ptr<CryptoFactoryDef> instance = [] {
-        auto f = std::make_unique<CryptoFactoryDef>();
-        f->initialize(nullptr, 0);
-        return f;
-    }();
-    return *instance;
-}
-
-}  // namespace
+#include "provider_fuzz_factory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The seeds are sealed with this password, so mutations reach the key opening as well.
     const std::wstring password = L"fuzz";
-    auto agreement = factory().create_key_agreement(L"");
-    auto asymmetric = factory().create_asymmetric(L"");
+    auto agreement = fuzz_factory().create_key_agreement(L"");
+    auto asymmetric = fuzz_factory().create_asymmetric(L"");
     try {
         agreement->import_container(data, size, password);
         // An accepted container must be usable throughout.

@@ -2,32 +2,18 @@
 // wrapped key imports. Any outcome but success or the provider's Exception is a bug.
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
-#include "ztcrypto/ztcrypto.h"
-
-namespace {
-
-CryptoFactoryDef& factory() {
-    static const std::unique_ptr<CryptoFactoryDef> instance = [] {
-        auto f = std::make_unique<CryptoFactoryDef>();
-        f->initialize(nullptr, 0);
-        return f;
-    }();
-    return *instance;
-}
-
-}  // namespace
+#include "provider_fuzz_factory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    auto algorithm = factory().create_symmetric(L"");
+    auto algorithm = fuzz_factory().create_symmetric(L"");
     try {
         // The seeds are sealed with this password.
         algorithm->import_key(L"fuzz", data, size);
         algorithm->create_encrypter();
     } catch (const Exception&) {
     }
-    auto asymmetric = factory().create_asymmetric(L"");
+    auto asymmetric = fuzz_factory().create_asymmetric(L"");
     try {
         asymmetric->import_public_key(data, size);
         asymmetric->export_public_key(0);

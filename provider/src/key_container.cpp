@@ -52,6 +52,19 @@ Secret protection_key(const std::wstring& password, const std::uint8_t* salt,
     return pbkdf2_sha256(utf8, salt, kSaltSize, iterations, kGcmKeySize);
 }
 
+// Enters one of the two key entries and checks its head, the same for both roles:
+// version, { X25519, usage }, keyId. Returns the reader positioned after the keyId.
+der::Reader enter_key_entry(der::Reader& top, std::uint64_t usage, std::uint64_t key_id) {
+    der::Reader entry = top.enter(der::kSequence);
+    entry.expect_integer(kVersion);
+    der::Reader algorithm = entry.enter(der::kSequence);
+    algorithm.expect_oid(kOidX25519);
+    algorithm.expect_integer(usage);
+    algorithm.expect_end();
+    entry.expect_integer(key_id);
+    return entry;
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> seal_key_container(const ContainerKeys& keys,
@@ -153,13 +166,7 @@ ContainerKeys open_key_container(const std::uint8_t* data, std::size_t size,
     Bytes wrap_nonce;
     Bytes wrapped;
     {
-        der::Reader agreement = top.enter(der::kSequence);
-        agreement.expect_integer(kVersion);
-        der::Reader algorithm = agreement.enter(der::kSequence);
-        algorithm.expect_oid(kOidX25519);
-        algorithm.expect_integer(kUsageAgreement);
-        algorithm.expect_end();
-        agreement.expect_integer(kKeyIdAgreement);
+        der::Reader agreement = enter_key_entry(top, kUsageAgreement, kKeyIdAgreement);
         der::Reader wrap = agreement.enter(der::kSequence);
         wrap.expect_integer(kGcmTagSize);
         wrap.expect_oid(kOidAes256Gcm);
@@ -181,13 +188,7 @@ ContainerKeys open_key_container(const std::uint8_t* data, std::size_t size,
     }
     Bytes sealed;
     {
-        der::Reader asymmetric = top.enter(der::kSequence);
-        asymmetric.expect_integer(kVersion);
-        der::Reader algorithm = asymmetric.enter(der::kSequence);
-        algorithm.expect_oid(kOidX25519);
-        algorithm.expect_integer(kUsageAsymmetric);
-        algorithm.expect_end();
-        asymmetric.expect_integer(kKeyIdAsymmetric);
+        der::Reader asymmetric = enter_key_entry(top, kUsageAsymmetric, kKeyIdAsymmetric);
         sealed = asymmetric.octets(kGcmNonceSize + kX25519Size + kGcmTagSize);
         der::Reader info = asymmetric.enter(der::kSequence);
         info.expect_integer(kKeyBits);

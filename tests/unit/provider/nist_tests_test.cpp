@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
 
 namespace ztcrypto_detail::nist {
@@ -17,7 +18,6 @@ Bits bits_of(const std::string& text) {
 }
 
 // The worked examples of NIST SP 800-22, section 2.
-const std::string kTenBits = "1011010101";
 const std::string kHundredBits =
     "11001001000011111101101010100010001000010110100011"
     "00001000110100110001001100011001100010100010111000";
@@ -26,35 +26,34 @@ const std::string kLongestRunExample =
     "00110101010001000100111101011010000000110101111100"
     "1100111001101101100010110010";
 
-TEST(NistTests, FrequencyMatchesTheStandardsExamples) {
-    EXPECT_NEAR(frequency(bits_of(kTenBits)), 0.527089, 1e-6);
-    EXPECT_NEAR(frequency(bits_of(kHundredBits)), 0.109599, 1e-6);
+TEST(NistTests, PValuesMatchTheStandardsExamples) {
+    using PValue = std::function<double(const Bits&)>;
+    const struct {
+        const char* name;
+        PValue test;
+        std::string bits;
+        double p;
+    } cases[] = {
+        {"frequency", frequency, "1011010101", 0.527089},
+        {"frequency", frequency, kHundredBits, 0.109599},
+        {"block 3", [](const Bits& b) { return block_frequency(b, 3); }, "0110011010", 0.801252},
+        {"block 10", [](const Bits& b) { return block_frequency(b, 10); }, kHundredBits, 0.706438},
+        {"runs", runs, "1001101011", 0.147232},
+        {"runs", runs, kHundredBits, 0.500798},
+        {"longest run", longest_run_of_ones, kLongestRunExample, 0.180609},
+        {"cusum", [](const Bits& b) { return cumulative_sums(b, false); }, "1011010111", 0.4116588},
+        {"cusum", [](const Bits& b) { return cumulative_sums(b, false); }, kHundredBits, 0.219194},
+        {"cusum back", [](const Bits& b) { return cumulative_sums(b, true); }, kHundredBits,
+         0.114866},
+    };
+    for (const auto& c : cases) {
+        EXPECT_NEAR(c.test(bits_of(c.bits)), c.p, 1e-6) << c.name << " of " << c.bits;
+    }
 }
 
-TEST(NistTests, BlockFrequencyMatchesTheStandardsExamples) {
-    EXPECT_NEAR(block_frequency(bits_of("0110011010"), 3), 0.801252, 1e-6);
-    EXPECT_NEAR(block_frequency(bits_of(kHundredBits), 10), 0.706438, 1e-6);
-}
-
-TEST(NistTests, RunsMatchesTheStandardsExamples) {
-    EXPECT_NEAR(runs(bits_of("1001101011")), 0.147232, 1e-6);
-    EXPECT_NEAR(runs(bits_of(kHundredBits)), 0.500798, 1e-6);
-}
-
-TEST(NistTests, RunsFailsTheFrequencyPrerequisite) {
-    EXPECT_EQ(runs(Bits(100, 1)), 0.0);
-}
-
-TEST(NistTests, LongestRunMatchesTheStandardsExample) {
-    ASSERT_EQ(kLongestRunExample.size(), 128u);
-    EXPECT_NEAR(longest_run_of_ones(bits_of(kLongestRunExample)), 0.180609, 1e-6);
-    EXPECT_EQ(longest_run_of_ones(Bits(127, 1)), 0.0);
-}
-
-TEST(NistTests, CumulativeSumsMatchTheStandardsExamples) {
-    EXPECT_NEAR(cumulative_sums(bits_of("1011010111"), false), 0.4116588, 1e-6);
-    EXPECT_NEAR(cumulative_sums(bits_of(kHundredBits), false), 0.219194, 1e-6);
-    EXPECT_NEAR(cumulative_sums(bits_of(kHundredBits), true), 0.114866, 1e-6);
+TEST(NistTests, UnmetPrerequisitesGiveZero) {
+    EXPECT_EQ(runs(Bits(100, 1)), 0.0);                 // frequency prerequisite
+    EXPECT_EQ(longest_run_of_ones(Bits(127, 1)), 0.0);  // fewer than 128 bits
 }
 
 TEST(NistTests, UpperIncompleteGammaMatchesClosedForms) {
