@@ -24,29 +24,23 @@ std::optional<journal_entry> parse_journal_message(std::string_view data) {
     journal_entry entry;
     while (!data.empty()) {
         const auto eol = data.find('\n');
-        if (eol == std::string_view::npos) {
-            return std::nullopt;
-        }
         const std::string_view line = data.substr(0, eol);
         const auto eq = line.find('=');
-        if (eq != std::string_view::npos) {
-            if (eq == 0) {
-                return std::nullopt;
-            }
-            entry.fields[std::string(line.substr(0, eq))] = std::string(line.substr(eq + 1));
-            data.remove_prefix(eol + 1);
-            continue;
-        }
-        if (line.empty()) {
+        if (eol == std::string_view::npos || line.empty() || eq == 0) {
             return std::nullopt;
         }
         data.remove_prefix(eol + 1);
+        if (eq != std::string_view::npos) {
+            entry.fields[std::string(line.substr(0, eq))] = std::string(line.substr(eq + 1));
+            continue;
+        }
+        // A name alone on its line: the value follows with its length in front.
         if (data.size() < 8) {
             return std::nullopt;
         }
         std::uint64_t length = 0;
-        for (int i = 7; i >= 0; --i) {
-            length = (length << 8) | static_cast<unsigned char>(data[static_cast<std::size_t>(i)]);
+        for (std::size_t i = 8; i-- > 0;) {
+            length = (length << 8) | static_cast<unsigned char>(data[i]);
         }
         data.remove_prefix(8);
         if (length >= data.size() || data[static_cast<std::size_t>(length)] != '\n') {
@@ -55,10 +49,7 @@ std::optional<journal_entry> parse_journal_message(std::string_view data) {
         entry.fields[std::string(line)] = std::string(data.substr(0, length));
         data.remove_prefix(static_cast<std::size_t>(length) + 1);
     }
-    if (entry.fields.empty()) {
-        return std::nullopt;
-    }
-    return entry;
+    return entry.fields.empty() ? std::nullopt : std::optional(std::move(entry));
 }
 
 fake_journal::fake_journal(const std::string& socket_path) {
@@ -110,19 +101,17 @@ void fake_journal::drain() {
         buffer.resize(static_cast<std::size_t>(n));
         // Large messages arrive as a memory file instead of inline data.
         for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) {
-                int fd = -1;
-                std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
-                std::string content;
-                char chunk[65536];
-                off_t offset = 0;
-                ssize_t got = 0;
-                while ((got = pread(fd, chunk, sizeof chunk, offset)) > 0) {
-                    content.append(chunk, static_cast<std::size_t>(got));
-                    offset += got;
-                }
-                close(fd);
-                buffer = std::move(content);
+            if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) {
+                continue;
+            }
+            int fd = -1;
+            std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
+            const unique_fd file(fd);
+            buffer.clear();
+            char chunk[65536];
+            for (ssize_t got = 0;
+                 (got = pread(fd, chunk, sizeof chunk, static_cast<off_t>(buffer.size()))) > 0;) {
+                buffer.append(chunk, static_cast<std::size_t>(got));
             }
         }
         if (auto entry = parse_journal_message(buffer)) {

@@ -36,41 +36,6 @@ connection_ptr open_bus(const std::string& address) {
     return c;
 }
 
-std::string system_bus_config() {
-    return R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <auth>EXTERNAL</auth>
-  <listen>unix:path=/run/dbus/system_bus_socket</listen>
-  <policy context="default">
-    <allow user="*"/>
-    <deny own="*"/>
-    <deny send_type="method_call"/>
-    <allow send_type="signal"/>
-    <allow send_requested_reply="true" send_type="method_return"/>
-    <allow send_requested_reply="true" send_type="error"/>
-    <allow receive_type="method_call"/>
-    <allow receive_type="method_return"/>
-    <allow receive_type="error"/>
-    <allow receive_type="signal"/>
-    <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"/>
-    <allow send_destination="org.freedesktop.DBus"
-           send_interface="org.freedesktop.DBus.Introspectable"/>
-    <allow send_destination="org.freedesktop.DBus"
-           send_interface="org.freedesktop.DBus.Properties"/>
-    <deny send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"
-          send_member="UpdateActivationEnvironment"/>
-  </policy>
-  <policy user="root">
-    <allow send_destination="org.freedesktop.DBus"
-           send_interface="org.freedesktop.DBus.Monitoring"/>
-  </policy>
-  <includedir>/etc/dbus-1/system.d</includedir>
-</busconfig>
-)";
-}
-
 bool wait_for_name(const std::string& address, const std::string& name, child_process& owner,
                    std::chrono::milliseconds timeout) {
     auto c = open_bus(address);

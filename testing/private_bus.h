@@ -32,10 +32,6 @@ struct error_holder {
     DBusError error;
 };
 
-// The configuration of a system-like bus: deny by default, policies from
-// /etc/dbus-1/system.d, listening where the system bus listens.
-std::string system_bus_config();
-
 // A private, registered connection to the bus at address (as seen by the caller); throws
 // std::runtime_error when the bus cannot be reached.
 connection_ptr open_bus(const std::string& address);

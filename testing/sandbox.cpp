@@ -318,7 +318,6 @@ child_process sandbox::start_daemon(const std::vector<std::string>& args, spawn_
 }
 
 void sandbox::start_bus() {
-    write_file("/run/zt-sandbox/system.conf", system_bus_config());
     pipe_ends ready = make_pipe();
     // The bus's own complaints go to a file of the sandbox instead of the test's output.
     const unique_fd log(open(host_path("/run/zt-sandbox/bus.log").c_str(),
@@ -327,7 +326,7 @@ void sandbox::start_bus() {
     io.extra_fd = ready.write.get();
     io.stdout_fd = log.get();
     io.stderr_fd = log.get();
-    m_bus = spawn({ZT_DBUS_DAEMON, "--config-file=/run/zt-sandbox/system.conf", "--nofork",
+    m_bus = spawn({ZT_DBUS_DAEMON, "--config-file=" ZT_BUS_CONFIG_FILE, "--nofork",
                    "--nopidfile", "--nosyslog", "--print-address=3"},
                   io);
     ready.write.reset();

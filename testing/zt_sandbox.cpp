@@ -17,8 +17,6 @@
 
 namespace {
 
-using namespace std::chrono_literals;
-
 const char* priority_name(const std::string& p) {
     return p == "3" ? "error" : p == "4" ? "warning" : p == "6" ? "info" : "other";
 }
@@ -27,13 +25,8 @@ std::string describe(const std::optional<int>& status) {
     if (!status) {
         return "still running";
     }
-    if (WIFEXITED(*status)) {
-        return "exited with status " + std::to_string(WEXITSTATUS(*status));
-    }
-    if (WIFSIGNALED(*status)) {
-        return "killed by signal " + std::to_string(WTERMSIG(*status));
-    }
-    return "ended with raw status " + std::to_string(*status);
+    return WIFEXITED(*status) ? "exited with status " + std::to_string(WEXITSTATUS(*status))
+                              : "killed by signal " + std::to_string(WTERMSIG(*status));
 }
 
 int run(int argc, char** argv) {

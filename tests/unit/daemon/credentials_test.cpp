@@ -1,7 +1,6 @@
 #include "daemon/credentials.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,7 +1,6 @@
 #include "daemon/hardened_mode.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
