@@ -148,11 +148,8 @@ sandbox::sandbox(const options& opts) {
             throw std::system_error(errno, std::generic_category(), "open mount namespace");
         }
         m_journal = std::make_unique<fake_journal>(host_path("/run/systemd/journal/socket"));
-        const auto policy = read_all(ZT_BUS_POLICY_FILE);
-        if (!policy) {
-            throw std::runtime_error("cannot read " ZT_BUS_POLICY_FILE);
-        }
-        write_file("/etc/dbus-1/system.d/ru.quorvex.server.conf", *policy);
+        std::filesystem::copy_file(ZT_BUS_POLICY_FILE,
+                                   host_path("/etc/dbus-1/system.d/ru.quorvex.server.conf"));
         if (opts.with_bus) {
             start_bus();
         }
@@ -326,8 +323,8 @@ void sandbox::start_bus() {
     io.extra_fd = ready.write.get();
     io.stdout_fd = log.get();
     io.stderr_fd = log.get();
-    m_bus = spawn({ZT_DBUS_DAEMON, "--config-file=" ZT_BUS_CONFIG_FILE, "--nofork",
-                   "--nopidfile", "--nosyslog", "--print-address=3"},
+    m_bus = spawn({ZT_DBUS_DAEMON, "--config-file=" ZT_BUS_CONFIG_FILE, "--nofork", "--nopidfile",
+                   "--nosyslog", "--print-address=3"},
                   io);
     ready.write.reset();
     // The bus prints its address once it listens; an end of file means it died.

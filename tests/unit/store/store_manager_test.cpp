@@ -40,32 +40,27 @@ TEST(StoreManager, DuplicateSharedAddKeepsTheFirstAndDropsNothingOfIt) {
     EXPECT_EQ(destroyed, 1);
 }
 
-TEST(StoreManager, DestroyingTheStoreLeavesBorrowedObjectsAlive) {
-    int destroyed = 0;
-    auto owner = std::make_unique<Tracked>(&destroyed);
+// Borrowed objects outlive the store; the shares it owns go with it.
+TEST(StoreManager, DestroyingTheStoreLeavesBorrowedObjectsAliveAndReleasesItsShares) {
+    int borrowed_destroyed = 0;
+    int shared_destroyed = 0;
+    int calls = 0;
+    auto owner = std::make_unique<Tracked>(&borrowed_destroyed);
     {
         ztl::StoreManager store;
         store.add("database", *owner);
-        ASSERT_TRUE(store.get<Tracked>("database"));
-    }
-    EXPECT_EQ(destroyed, 0);
-    owner.reset();
-    EXPECT_EQ(destroyed, 1);
-}
-
-TEST(StoreManager, DestroyingTheStoreReleasesTheLastShare) {
-    int calls = 0;
-    int destroyed = 0;
-    {
-        ztl::StoreManager store;
-        auto guard = std::make_shared<Tracked>(&destroyed);
+        auto guard = std::make_shared<Tracked>(&shared_destroyed);
         store.add("stop", std::make_shared<std::function<void()>>([&calls, guard] { ++calls; }));
         guard.reset();
+        ASSERT_TRUE(store.get<Tracked>("database"));
         (*store.get<std::function<void()>>("stop"))();
-        EXPECT_EQ(destroyed, 0);
+        EXPECT_EQ(shared_destroyed, 0);
     }
     EXPECT_EQ(calls, 1);
-    EXPECT_EQ(destroyed, 1);
+    EXPECT_EQ(shared_destroyed, 1);
+    EXPECT_EQ(borrowed_destroyed, 0);
+    owner.reset();
+    EXPECT_EQ(borrowed_destroyed, 1);
 }
 
 TEST(StoreManager, LookupIsByExactNameAndRemoveErasesOnlyThatName) {
