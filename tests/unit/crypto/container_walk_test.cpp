@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <ctime>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -11,339 +9,166 @@
 
 #include "crypto/crypto_error.h"
 #include "crypto/crypto_helper.h"
-#include "der_builder.h"
 #include "fake_provider.h"
 #include "session_peer.h"
 
 namespace {
 
-// 2024-01-31 23:59:59 UTC.
-constexpr std::time_t kReferenceUtc = 1706745599;
-const std::string kReferenceText = "20240131235959Z";
+using bytes = std::vector<std::uint8_t>;
 
-// Runs a test body under a fixed TZ and puts the previous one back.
-class ScopedTimeZone {
-  public:
-    explicit ScopedTimeZone(const char* zone) {
+// 2024-01-31 23:59:59 UTC, the creation time of the reference container.
+constexpr std::time_t kReferenceUtc = 1706745599;
+// Places in the reference container: its 4-byte outer header, the tag of the key-agreement
+// nonce (an OCTET STRING) and of the creation time element (17 bytes).
+constexpr std::size_t kOuterHeader = 4;
+constexpr std::size_t kNonceTag = 112;
+constexpr std::size_t kTimeTag = 340;
+constexpr std::size_t kTimeEnd = kTimeTag + 17;
+
+// Reads times under TZ "UTC0" unless a test sets another zone; the previous TZ is put back.
+// m_reference is tests/data/provider/reference_container.der, made by the provider.
+class ContainerWalk : public ::testing::Test {
+  protected:
+    void SetUp() override {
         if (const char* old = std::getenv("TZ")) {
-            m_previous = old;
+            m_previous_zone = old;
         }
-        ::setenv("TZ", zone, 1);
-        ::tzset();
+        zone("UTC0");
+        std::ifstream in(ZT_TEST_DATA_DIR "/provider/reference_container.der", std::ios::binary);
+        m_reference.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        ASSERT_EQ(m_reference.size(), 409u) << "reference_container.der is missing or changed";
+        ASSERT_EQ(m_reference[kNonceTag], 0x04);
+        ASSERT_EQ(m_reference[kTimeTag], 0x18);
     }
-    ~ScopedTimeZone() {
-        if (m_previous) {
-            ::setenv("TZ", m_previous->c_str(), 1);
+    void TearDown() override {
+        if (m_previous_zone) {
+            zone(m_previous_zone->c_str());
         } else {
             ::unsetenv("TZ");
+            ::tzset();
         }
+    }
+    static void zone(const char* name) {
+        ::setenv("TZ", name, 1);
         ::tzset();
     }
-    ScopedTimeZone(const ScopedTimeZone&) = delete;
-    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
 
-  private:
-    std::optional<std::string> m_previous;
+    std::optional<std::string> m_previous_zone;
+    bytes m_reference;
 };
-
-std::optional<der::bytes> reference_container() {
-    const std::filesystem::path path =
-        std::filesystem::path(ZT_TEST_DATA_DIR) / "provider" / "reference_container.der";
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    return der::bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 bool is_structure_error(const std::error_code& ec) {
     return ec == crypto_error::invalid_container || ec == crypto_error::undefined_length;
 }
 
-// Offset of the first byte of the GeneralizedTime element (its tag).
-std::size_t time_tag_offset(const der::bytes& container) {
-    const der::bytes needle = der::gtime(kReferenceText);
-    const auto it = std::search(container.begin(), container.end(), needle.begin(), needle.end());
-    return static_cast<std::size_t>(it - container.begin());
-}
-
-void expect_every_truncation_fails(const der::bytes& container) {
-    for (std::size_t n = 0; n < container.size(); ++n) {
-        // Built with the exact size, so ASan sees any read past the end.
-        const der::bytes prefix(container.begin(), container.begin() + n);
-        std::error_code ec;
-        EXPECT_EQ(crypto::extract_container_time(prefix, ec), 0) << "length " << n;
-        EXPECT_TRUE(is_structure_error(ec)) << "length " << n << ": " << ec.message();
+// A SEQUENCE around content, with a minimal length.
+bytes sequence_of(const bytes& content) {
+    bytes out{0x30};
+    const std::size_t n = content.size();
+    if (n >= 0x100) {
+        out.insert(out.end(), {0x82, static_cast<std::uint8_t>(n >> 8)});
+    } else if (n >= 0x80) {
+        out.push_back(0x81);
     }
+    out.push_back(static_cast<std::uint8_t>(n));
+    out.insert(out.end(), content.begin(), content.end());
+    return out;
 }
 
-TEST(ContainerWalk, ReadsCreationTimeAsLocalTime) {
-    const der::bytes container = der::key_container(kReferenceText);
-    const std::pair<const char*, std::time_t> zones[] = {
-        {"UTC0", kReferenceUtc},
-        {"EST5", kReferenceUtc + 5 * std::time_t{3600}},
-        {"JST-9", kReferenceUtc - 9 * std::time_t{3600}},
-    };
-    for (const auto& [zone, expected] : zones) {
-        ScopedTimeZone tz(zone);
+TEST_F(ContainerWalk, ReadsCreationTimeAsLocalTime) {
+    bytes container = m_reference;
+    zone("JST-9");
+    for (int trailing = 0; trailing < 2; ++trailing) {
         std::error_code ec = crypto_error::internal_error;
-        EXPECT_EQ(crypto::extract_container_time(container, ec), expected) << zone;
-        EXPECT_FALSE(ec) << zone << ": " << ec.message();
+        EXPECT_EQ(crypto::extract_container_time(container, ec), kReferenceUtc - 9 * 3600);
+        EXPECT_FALSE(ec) << ec.message();
+        // Bytes after the container are not its business.
+        container.insert(container.end(), {0x00, 0xFF, 0x30, 0x80});
     }
 }
 
-TEST(ContainerWalk, ReadsCreationTimeWithLongFormLengths) {
-    // A large iteration count and the outer length above 255 bytes use long-form lengths.
-    der::bytes container = der::key_container(kReferenceText, 600000);
-    ASSERT_GT(container.size(), 255u);
-    ASSERT_EQ(container[1], 0x82);
-    ScopedTimeZone tz("UTC0");
-    std::error_code ec;
-    EXPECT_EQ(crypto::extract_container_time(container, ec), kReferenceUtc);
-    EXPECT_FALSE(ec) << ec.message();
-}
-
-TEST(ContainerWalk, ReferenceContainerGivesItsCreationTime) {
-    const auto container = reference_container();
-    ASSERT_TRUE(container) << "tests/data/provider/reference_container.der is missing";
-    ScopedTimeZone tz("UTC0");
-    std::error_code ec;
-    EXPECT_EQ(crypto::extract_container_time(*container, ec), kReferenceUtc);
-    EXPECT_FALSE(ec) << ec.message();
-}
-
-TEST(ContainerWalk, ProviderContainersGiveTheirCreationTime) {
-    crypto_factory f = fake::seeded(crypto_factory());
-    ASSERT_TRUE(f.is_initialized());
-    ScopedTimeZone tz("UTC0");
-    for (const std::time_t created :
-         {kReferenceUtc, std::time_t{946684799}, std::time_t{0}, std::time_t{4102444800}}) {
-        const der::bytes container = peer::make_container(f, L"pw", created);
+TEST_F(ContainerWalk, RealContainersGiveTheirTimeAndEveryTruncationFails) {
+    crypto_factory f = fake::seeded();
+    std::vector<std::pair<bytes, std::time_t>> rows{{m_reference, kReferenceUtc}};
+    for (const std::time_t created : {std::time_t{0}, std::time_t{4102444800}}) {
+        rows.emplace_back(peer::make_container(f, L"pw", created), created);
+    }
+    for (const auto& [container, created] : rows) {
         std::error_code ec;
         EXPECT_EQ(crypto::extract_container_time(container, ec), created) << ec.message();
-        expect_every_truncation_fails(container);
-    }
-}
-
-TEST(ContainerWalk, IndefiniteOuterLengthIsUndefinedEncoding) {
-    der::bytes container = der::key_container(kReferenceText);
-    container[1] = 0x80;
-    std::error_code ec;
-    EXPECT_EQ(crypto::extract_container_time(container, ec), 0);
-    EXPECT_EQ(ec, crypto_error::undefined_length);
-    EXPECT_EQ(ec.message(), "Undefined encoding length");
-}
-
-TEST(ContainerWalk, MoreThanFourLengthBytesAreRefused) {
-    // Five length bytes whose value would still fit the buffer must not be accepted.
-    der::bytes container{0x30, 0x85, 0x00, 0x00, 0x00, 0x00, 0x05, 0x02, 0x01, 0x01, 0x05, 0x00};
-    std::error_code ec;
-    EXPECT_EQ(crypto::extract_container_time(container, ec), 0);
-    EXPECT_EQ(ec, crypto_error::undefined_length);
-}
-
-TEST(ContainerWalk, EmptyContainerIsInvalid) {
-    std::error_code ec;
-    EXPECT_EQ(crypto::extract_container_time({}, ec), 0);
-    EXPECT_EQ(ec, crypto_error::invalid_container);
-}
-
-TEST(ContainerWalk, EveryTruncationOfBuiltContainerFails) {
-    expect_every_truncation_fails(der::key_container(kReferenceText));
-}
-
-TEST(ContainerWalk, EveryTruncationOfReferenceContainerFails) {
-    const auto container = reference_container();
-    ASSERT_TRUE(container) << "tests/data/provider/reference_container.der is missing";
-    expect_every_truncation_fails(*container);
-}
-
-TEST(ContainerWalk, TruncationBehindConsistentOuterLengthFails) {
-    // The outer header is re-encoded for the shorter content, so the walk gets past it and
-    // must notice the cut deep inside; only cuts behind the time element leave it readable.
-    const der::bytes container = der::key_container(kReferenceText);
-    const std::size_t header = container[1] < 0x80 ? 2 : 2 + (container[1] - 0x80u);
-    const der::bytes content(container.begin() + static_cast<std::ptrdiff_t>(header),
-                             container.end());
-    const std::size_t time_end =
-        time_tag_offset(container) + der::gtime(kReferenceText).size() - header;
-    ScopedTimeZone tz("UTC0");
-    for (std::size_t n = 0; n <= content.size(); ++n) {
-        const der::bytes cut = der::tlv(0x30, der::bytes(content.begin(), content.begin() + n));
-        std::error_code ec;
-        const std::time_t t = crypto::extract_container_time(cut, ec);
-        if (n < time_end) {
-            EXPECT_EQ(t, 0) << "content length " << n;
-            EXPECT_TRUE(is_structure_error(ec)) << "content length " << n << ": " << ec.message();
-        } else {
-            EXPECT_EQ(t, kReferenceUtc) << "content length " << n;
+        for (std::size_t n = 0; n < container.size(); ++n) {
+            // Built with the exact size, so ASan sees any read past the end.
+            const bytes prefix(container.begin(), container.begin() + n);
+            EXPECT_EQ(crypto::extract_container_time(prefix, ec), 0) << "length " << n;
+            EXPECT_TRUE(is_structure_error(ec)) << "length " << n << ": " << ec.message();
         }
     }
 }
 
-TEST(ContainerWalk, WalkStaysInsideTheOuterElement) {
-    // The outer element is cut before its time element while the bytes stay in the buffer:
-    // the walk must not take them.
-    const der::bytes container = der::key_container(kReferenceText);
-    const std::size_t header = container[1] < 0x80 ? 2 : 2 + (container[1] - 0x80u);
-    const der::bytes content(container.begin() + static_cast<std::ptrdiff_t>(header),
-                             container.end());
-    const std::size_t time_end =
-        time_tag_offset(container) + der::gtime(kReferenceText).size() - header;
-    der::bytes shortened =
-        der::tlv(0x30, der::bytes(content.begin(), content.begin() + time_end - 1));
-    shortened.insert(shortened.end(), content.begin() + time_end - 1, content.end());
-    std::error_code ec;
-    EXPECT_EQ(crypto::extract_container_time(shortened, ec), 0);
-    EXPECT_TRUE(is_structure_error(ec)) << ec.message();
+TEST_F(ContainerWalk, CutInsideAConsistentOuterElementFails) {
+    // The outer header is re-encoded for the shorter content, so the walk gets past it and
+    // must notice the cut deep inside, also when the cut-off bytes still follow in the
+    // buffer; only cuts behind the time element leave it readable.
+    const bytes content(m_reference.begin() + kOuterHeader, m_reference.end());
+    for (std::size_t n = 0; n <= content.size(); ++n) {
+        bytes cut = sequence_of(bytes(content.begin(), content.begin() + n));
+        std::error_code ec;
+        if (n >= kTimeEnd - kOuterHeader) {
+            EXPECT_EQ(crypto::extract_container_time(cut, ec), kReferenceUtc) << n;
+            continue;
+        }
+        EXPECT_EQ(crypto::extract_container_time(cut, ec), 0) << n;
+        EXPECT_TRUE(is_structure_error(ec)) << n << ": " << ec.message();
+        cut.insert(cut.end(), content.begin() + n, content.end());
+        EXPECT_EQ(crypto::extract_container_time(cut, ec), 0) << n << " with the rest behind";
+        EXPECT_TRUE(is_structure_error(ec)) << n << ": " << ec.message();
+    }
 }
 
-TEST(ContainerWalk, BytesAfterTheContainerAreIgnored) {
-    der::bytes container = der::key_container(kReferenceText);
-    container.insert(container.end(), {0x00, 0xFF, 0x30, 0x80});
-    ScopedTimeZone tz("UTC0");
-    std::error_code ec;
-    EXPECT_EQ(crypto::extract_container_time(container, ec), kReferenceUtc);
-    EXPECT_FALSE(ec);
+TEST_F(ContainerWalk, MalformedContainersAreRefused) {
+    const auto edited = [this](std::size_t at, std::uint8_t value) {
+        bytes container = m_reference;
+        container[at] = value;
+        return container;
+    };
+    const std::pair<bytes, const char*> rows[] = {
+        {edited(1, 0x80), "Undefined encoding length"},  // indefinite outer length
+        // Five length bytes whose value would still fit the buffer.
+        {{0x30, 0x85, 0x00, 0x00, 0x00, 0x00, 0x05, 0x02, 0x01, 0x01, 0x05, 0x00},
+         "Undefined encoding length"},
+        {{}, "Invalid container structure"},
+        // The time element claims more bytes than the container holds.
+        {edited(kTimeTag + 1, 0x7F), "Invalid container structure"},
+        {edited(kTimeTag, 0x17), "Invalid container structure"},   // UTCTime
+        {edited(kNonceTag, 0x03), "Invalid container structure"},  // BIT STRING nonce
+    };
+    for (const auto& [container, message] : rows) {
+        std::error_code ec;
+        EXPECT_EQ(crypto::extract_container_time(container, ec), 0) << message;
+        EXPECT_EQ(ec.message(), message) << container.size();
+    }
 }
 
-TEST(ContainerWalk, ElementLongerThanContainerIsRefused) {
-    der::bytes container = der::key_container(kReferenceText);
-    // The time element claims 0x7f bytes but the container ends long before.
-    container[time_tag_offset(container) + 1] = 0x7F;
-    std::error_code ec;
-    EXPECT_EQ(crypto::extract_container_time(container, ec), 0);
-    EXPECT_EQ(ec, crypto_error::invalid_container);
-}
-
-TEST(ContainerWalk, WrongTagWhereTimeIsExpectedIsInvalid) {
-    der::bytes container = der::key_container(kReferenceText);
-    container[time_tag_offset(container)] = 0x17;  // UTCTime instead of GeneralizedTime
-    std::error_code ec;
-    EXPECT_EQ(crypto::extract_container_time(container, ec), 0);
-    EXPECT_EQ(ec, crypto_error::invalid_container);
-    EXPECT_EQ(ec.message(), "Invalid container structure");
-}
-
-TEST(ContainerWalk, WrongTagInKeyAgreementPartIsInvalid) {
-    // The nonce of the key-agreement wrap must be an OCTET STRING.
-    der::bytes container = der::key_container(kReferenceText);
-    const der::bytes nonce = der::octets(12, 0xA1);
-    const auto it = std::search(container.begin(), container.end(), nonce.begin(), nonce.end());
-    ASSERT_NE(it, container.end());
-    *it = 0x03;
-    std::error_code ec;
-    EXPECT_EQ(crypto::extract_container_time(container, ec), 0);
-    EXPECT_EQ(ec, crypto_error::invalid_container);
-}
-
-TEST(ContainerWalk, GostPartEndsAfterFirstElementOfAsymmetricKey) {
-    const der::bytes container = der::key_container(kReferenceText);
-    const der::bytes agreement = der::key_agreement_key();
-    const der::bytes asymmetric = der::asymmetric_key();
-    const auto it =
-        std::search(container.begin(), container.end(), agreement.begin(), agreement.end());
-    ASSERT_NE(it, container.end());
-    const std::size_t start = static_cast<std::size_t>(it - container.begin());
-    // The asymmetric key follows; its header (short form here) and version (3 bytes) end
-    // the part.
-    ASSERT_LT(asymmetric[1], 0x80);
-    const std::size_t expected = agreement.size() + 2 + 3;
-
-    std::error_code ec;
-    const auto [ok, offset] =
-        crypto::parse_gost_part(container.data() + start, container.data() + container.size(), ec);
-    EXPECT_TRUE(ok) << ec.message();
-    EXPECT_EQ(offset, expected);
-}
-
-TEST(ParseTime, FourteenDigitsGiveLocalTime) {
-    ScopedTimeZone tz("UTC0");
-    const std::pair<std::string, std::time_t> rows[] = {
+TEST_F(ContainerWalk, ParseTimeReadsFourteenDigitsAsLocalTime) {
+    const std::string longer = "2024013123595999";
+    const std::pair<std::string_view, std::time_t> rows[] = {
         {"20240131235959", kReferenceUtc},
         {"20240131235959Z", kReferenceUtc},
         {"19700101000000", 0},
         {"20000229120000", 951825600},
+        // Digits after the view's end must not be read.
+        {std::string_view(longer).substr(0, 12), kReferenceUtc - 59},
     };
     for (const auto& [text, expected] : rows) {
         std::error_code ec = crypto_error::internal_error;
         EXPECT_EQ(crypto::parse_time(text, ec), expected) << text;
         EXPECT_FALSE(ec) << text;
     }
-}
-
-TEST(ParseTime, TextWithoutDigitsIsInvalid) {
-    for (const std::string text : {"", "Z", "abcd0131235959"}) {
+    for (const std::string_view text : {"", "Z", "abcd0131235959"}) {
         std::error_code ec;
         EXPECT_EQ(crypto::parse_time(text, ec), 0) << text;
         EXPECT_EQ(ec, crypto_error::invalid_container) << text;
     }
-}
-
-TEST(ParseTime, ReadsOnlyTheGivenText) {
-    // The digits after the view's end must not be read.
-    ScopedTimeZone tz("UTC0");
-    const std::string text = "2024013123595999";
-    std::error_code ec;
-    EXPECT_EQ(crypto::parse_time(std::string_view(text).substr(0, 12), ec), kReferenceUtc - 59);
-    EXPECT_FALSE(ec);
-}
-
-TEST(DerPrimitives, LongFormHeaderGivesContentBounds) {
-    der::bytes element = der::tlv(0x04, der::bytes(300, 0x11));
-    ASSERT_EQ(element[1], 0x82);
-    crypto::der_cursor cursor{element.data(), element.data() + element.size()};
-    crypto::der_header header;
-    std::error_code ec;
-    ASSERT_TRUE(crypto::move_pointer(cursor, header, ec));
-    EXPECT_EQ(header.tag, 0x04);
-    EXPECT_EQ(header.content, element.data() + 4);
-    EXPECT_EQ(header.content_end, element.data() + element.size());
-    EXPECT_EQ(cursor.pos, header.content);
-}
-
-TEST(DerPrimitives, FailedHeaderLeavesCursorInPlace) {
-    const der::bytes cases[] = {
-        {0x30},                    // no length byte
-        {0x30, 0x05, 0x02, 0x01},  // content shorter than its length
-        {0x30, 0x82, 0x01},        // length bytes cut off
-        {0x30, 0x80, 0x00, 0x00},  // indefinite length
-    };
-    for (const auto& bytes : cases) {
-        crypto::der_cursor cursor{bytes.data(), bytes.data() + bytes.size()};
-        crypto::der_header header;
-        std::error_code ec;
-        EXPECT_FALSE(crypto::move_pointer(cursor, header, ec));
-        EXPECT_TRUE(is_structure_error(ec));
-        EXPECT_EQ(cursor.pos, bytes.data());
-    }
-}
-
-TEST(DerPrimitives, StepSkipsIntegersAndIdentifiersAndEntersTheRest) {
-    const std::pair<der::bytes, bool> cases[] = {
-        {der::integer(1000), true},
-        {der::oid(der::kSha256), true},
-        {der::seq({der::integer(1)}), false},
-        {der::octets(3, 0), false},
-    };
-    for (const auto& [element, skipped] : cases) {
-        crypto::der_cursor cursor{element.data(), element.data() + element.size()};
-        crypto::der_header header;
-        std::error_code ec;
-        ASSERT_TRUE(crypto::skip_tag_02_06(cursor, header, ec));
-        EXPECT_EQ(cursor.pos, skipped ? element.data() + element.size() : element.data() + 2);
-    }
-}
-
-TEST(DerPrimitives, ExpectedTagMismatchIsInvalidStructure) {
-    const der::bytes element = der::integer(5);
-    crypto::der_cursor cursor{element.data(), element.data() + element.size()};
-    std::error_code ec;
-    EXPECT_FALSE(crypto::skip_and_check_tag(cursor, 0x04, true, ec));
-    EXPECT_EQ(ec, crypto_error::invalid_container);
-    EXPECT_EQ(cursor.pos, element.data());
-    EXPECT_TRUE(crypto::skip_and_check_tag(cursor, 0x02, true, ec));
-    EXPECT_EQ(cursor.pos, element.data() + element.size());
 }
 
 }  // namespace

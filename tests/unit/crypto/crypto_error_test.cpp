@@ -2,11 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-
 namespace {
 
-TEST(CryptoError, CategoryNameAndMessages) {
+TEST(CryptoError, CategoryNameMessagesAndValues) {
     EXPECT_STREQ(crypto_category().name(), "crypto");
     const std::pair<crypto_error, const char*> rows[] = {
         {crypto_error::success, "Success"},
@@ -49,20 +47,9 @@ TEST(CryptoError, CategoryNameAndMessages) {
         }
     }
     EXPECT_EQ(expected_value, 0x21b);
-}
-
-TEST(CryptoError, UnlistedValueIsUnknown) {
     EXPECT_EQ(crypto_category().message(0x21b), "Unknown error: 539");
-    EXPECT_EQ(crypto_category().message(0x1ff), "Unknown error: 511");
     EXPECT_EQ(crypto_category().message(-1), "Unknown error: -1");
-}
-
-TEST(CryptoError, ConditionBindsToSameCategory) {
-    std::error_condition cond = make_error_condition(crypto_error::invalid_password);
-    EXPECT_EQ(&cond.category(), &crypto_category());
-    EXPECT_EQ(cond.value(), 0x211);
-    EXPECT_NE(std::error_code(crypto_error::initialize_error),
-              std::make_error_code(std::errc::not_enough_memory));
+    EXPECT_EQ(&make_error_condition(crypto_error::invalid_password).category(), &crypto_category());
 }
 
 }  // namespace
