@@ -208,22 +208,14 @@ std::vector<std::uint8_t> crypto_service::get_iv() const {
     if (!m_encryptor) {
         return {};
     }
-    try {
-        return m_encryptor->get_iv();
-    } catch (...) {
-        return {};
-    }
+    return crypto::value_or_empty([&] { return m_encryptor->get_iv(); });
 }
 
 std::size_t crypto_service::get_iv_size() const {
     if (!m_encryptor) {
         return 0;
     }
-    try {
-        return m_encryptor->iv_size(0);
-    } catch (...) {
-        return 0;
-    }
+    return crypto::value_or_empty([&] { return m_encryptor->iv_size(0); });
 }
 
 std::size_t crypto_service::get_size_for_encrypted_data(std::size_t n, std::error_code& ec) const {
@@ -304,11 +296,8 @@ std::vector<std::uint8_t> crypto_service::get_additional_private_parameter() con
     if (!m_key_agreement) {
         return {};
     }
-    try {
-        return m_key_agreement->get_additional_private_parameter();
-    } catch (...) {
-        return {};
-    }
+    return crypto::value_or_empty(
+        [&] { return m_key_agreement->get_additional_private_parameter(); });
 }
 
 std::vector<std::uint8_t> crypto_service::get_symmetric_key_container(
@@ -316,11 +305,8 @@ std::vector<std::uint8_t> crypto_service::get_symmetric_key_container(
     if (!m_key_agreement) {
         return {};
     }
-    try {
-        return m_key_agreement->get_symmetric_key_container(password);
-    } catch (...) {
-        return {};
-    }
+    return crypto::value_or_empty(
+        [&] { return m_key_agreement->get_symmetric_key_container(password); });
 }
 
 std::vector<std::uint8_t> crypto_service::get_public_key(std::error_code& ec) const {
@@ -350,14 +336,8 @@ bool crypto_service::random(std::uint8_t* buffer, std::size_t n, std::error_code
         ec = crypto_error::create_random_error;
         return false;
     }
-    try {
-        generator->generate(buffer, n);
-    } catch (...) {
-        ec = crypto_error::generate_random_error;
-        return false;
-    }
-    ec.clear();
-    return true;
+    return crypto::guarded_call(ec, crypto_error::generate_random_error,
+                                [&] { generator->generate(buffer, n); });
 }
 
 std::vector<std::uint8_t> crypto_service::random(std::size_t n, std::error_code& ec) const {

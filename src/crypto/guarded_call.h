@@ -34,4 +34,15 @@ auto guarded_call(std::error_code& ec, crypto_error failure, Step&& step) {
     }
 }
 
+// Runs step and gives its value, or an empty value when the provider throws: for the
+// getters, which have no error code to report in.
+template <class Step>
+auto value_or_empty(Step&& step) -> std::invoke_result_t<Step&> {
+    try {
+        return step();
+    } catch (...) {
+        return {};
+    }
+}
+
 }  // namespace crypto

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "crypto/crypto_error.h"
+#include "crypto/guarded_call.h"
 
 bool Randomizer::initialize(const crypto_factory& f, std::error_code& ec) {
     if (!f.is_initialized()) {
@@ -41,12 +42,6 @@ bool Randomizer::random(std::uint8_t* buffer, std::size_t n, std::error_code& ec
         ec = crypto_error::not_initialized;
         return false;
     }
-    try {
-        m_random->generate(buffer, n);
-    } catch (...) {
-        ec = crypto_error::generate_random_error;
-        return false;
-    }
-    ec.clear();
-    return true;
+    return crypto::guarded_call(ec, crypto_error::generate_random_error,
+                                [&] { m_random->generate(buffer, n); });
 }

@@ -100,7 +100,7 @@ TEST(RandomCheckerTest, RefusesWithoutInitializationOrInput) {
     EXPECT_EQ(ec, crypto_error::empty_sequence);
 }
 
-TEST(RandomCheckerTest, ConstantSequencesFailAndProviderBytesMostlyPass) {
+TEST(RandomCheckerTest, ConstantSequencesFailWithoutError) {
     RandomChecker checker;
     std::error_code ec;
     ASSERT_TRUE(checker.initialize(bytes(32, 7), ec)) << ec.message();
@@ -109,17 +109,6 @@ TEST(RandomCheckerTest, ConstantSequencesFailAndProviderBytesMostlyPass) {
         EXPECT_FALSE(checker.check(bytes(64, fill), ec)) << int{fill};
         EXPECT_FALSE(ec) << int{fill};
     }
-    // Each test of the checker rejects about 1% of good sequences, so demand only that
-    // half of twenty pass.
-    Randomizer randomizer;
-    ASSERT_TRUE(randomizer.initialize(fake::seeded(), ec));
-    int passed = 0;
-    for (int i = 0; i < 20; ++i) {
-        bytes candidate(64);
-        ASSERT_TRUE(randomizer.random(candidate.data(), candidate.size(), ec));
-        passed += checker.check(candidate, ec) ? 1 : 0;
-    }
-    EXPECT_GE(passed, 10);
 }
 
 TEST(RandomizerTest, FailurePaths) {
