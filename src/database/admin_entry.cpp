@@ -5,12 +5,6 @@
 
 namespace db {
 
-AdminEntry::bytes AdminEntry::serialize() const {
-    bytes out;
-    encode_into(out);
-    return out;
-}
-
 bool AdminEntry::encode_into(bytes& out) const {
     db::frame_writer frame(out);
     frame.integer<std::uint64_t>(m_id);
@@ -22,10 +16,6 @@ bool AdminEntry::encode_into(bytes& out) const {
     frame.item(m_symmetric_material);
     frame.item(m_hash);
     return frame.finish();
-}
-
-void AdminEntry::deserialize(const bytes& data) {
-    decode(data);
 }
 
 void AdminEntry::decode(std::span<const unsigned char> data) {

@@ -9,6 +9,24 @@
 namespace {
 // The provider's default algorithm of each kind.
 const std::wstring kDefault;
+
+// Runs one operation on the file cipher: encryptor_not_created without a cipher, failure
+// when the provider throws.
+template <typename Operation>
+bool with_cipher(const std::shared_ptr<SymmetricEncrypter>& cipher, crypto_error failure,
+                 std::error_code& ec, Operation&& operation) {
+    if (!cipher) {
+        ec = crypto_error::encryptor_not_created;
+        return false;
+    }
+    try {
+        operation(*cipher);
+    } catch (const std::exception&) {
+        ec = failure;
+        return false;
+    }
+    return true;
+}
 }  // namespace
 
 bool DatabaseCryptoManager::initialize(const crypto_factory& factory, std::error_code& ec) {
@@ -126,18 +144,8 @@ DatabaseCryptoManager::bytes DatabaseCryptoManager::encrypt(const bytes& data,
 
 bool DatabaseCryptoManager::encrypt(const unsigned char* in, std::size_t n, unsigned char* out,
                                     std::error_code& ec) {
-    const auto cipher = top();
-    if (!cipher) {
-        ec = crypto_error::encryptor_not_created;
-        return false;
-    }
-    try {
-        cipher->encrypt(in, n, out);
-    } catch (const std::exception&) {
-        ec = crypto_error::encrypt_failure;
-        return false;
-    }
-    return true;
+    return with_cipher(top(), crypto_error::encrypt_failure, ec,
+                       [&](SymmetricEncrypter& cipher) { cipher.encrypt(in, n, out); });
 }
 
 DatabaseCryptoManager::bytes DatabaseCryptoManager::decrypt(const bytes& data,
@@ -151,33 +159,13 @@ DatabaseCryptoManager::bytes DatabaseCryptoManager::decrypt(const bytes& data,
 
 bool DatabaseCryptoManager::decrypt(const unsigned char* in, std::size_t n, unsigned char* out,
                                     std::error_code& ec) {
-    const auto cipher = top();
-    if (!cipher) {
-        ec = crypto_error::encryptor_not_created;
-        return false;
-    }
-    try {
-        cipher->decrypt(in, n, out);
-    } catch (const std::exception&) {
-        ec = crypto_error::decrypt_failure;
-        return false;
-    }
-    return true;
+    return with_cipher(top(), crypto_error::decrypt_failure, ec,
+                       [&](SymmetricEncrypter& cipher) { cipher.decrypt(in, n, out); });
 }
 
 bool DatabaseCryptoManager::set_iv(const bytes& iv, std::error_code& ec) {
-    const auto cipher = top();
-    if (!cipher) {
-        ec = crypto_error::encryptor_not_created;
-        return false;
-    }
-    try {
-        cipher->set_iv(iv);
-    } catch (const std::exception&) {
-        ec = crypto_error::set_iv_error;
-        return false;
-    }
-    return true;
+    return with_cipher(top(), crypto_error::set_iv_error, ec,
+                       [&](SymmetricEncrypter& cipher) { cipher.set_iv(iv); });
 }
 
 DatabaseCryptoManager::bytes DatabaseCryptoManager::get_iv() const {

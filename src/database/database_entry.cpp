@@ -51,4 +51,13 @@ void DatabaseEntry::set_symmetric_material(bytes material) {
     m_symmetric_material = std::move(material);
 }
 
+DatabaseEntry::bytes DatabaseEntry::serialize() const {
+    bytes out;
+    encode_into(out);
+    return out;
+}
+void DatabaseEntry::deserialize(const bytes& data) {
+    decode(data);
+}
+
 }  // namespace db

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,16 @@ class DatabaseEntry : public Serialized {
 
     virtual bytes& get_hash();
     virtual std::int64_t get_container_creation_time() const;
+
+    // The record's frame, built by encode_into.
+    bytes serialize() const final;
+    // Replaces the fields from a frame through decode.
+    void deserialize(const bytes& data) final;
+    // Appends the record's frame to out; false when an item outgrew its 32-bit length.
+    virtual bool encode_into(bytes& out) const = 0;
+    // Replaces the fields from a frame read in place (the database file's entries); missing
+    // items read as empty or zero.
+    virtual void decode(std::span<const unsigned char> data) = 0;
 
     // The profile and info replies of this account.
     virtual entry_profile profile() const = 0;

@@ -5,12 +5,6 @@
 
 namespace db {
 
-UserEntry::bytes UserEntry::serialize() const {
-    bytes out;
-    encode_into(out);
-    return out;
-}
-
 bool UserEntry::encode_into(bytes& out) const {
     db::frame_writer frame(out);
     frame.integer<std::uint64_t>(m_id);
@@ -26,10 +20,6 @@ bool UserEntry::encode_into(bytes& out) const {
     frame.item(m_encrypted_key);
     frame.item(m_hash);
     return frame.finish();
-}
-
-void UserEntry::deserialize(const bytes& data) {
-    decode(data);
 }
 
 void UserEntry::decode(std::span<const unsigned char> data) {

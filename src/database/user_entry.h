@@ -1,7 +1,5 @@
 #pragma once
 
-#include <span>
-
 #include "database/database_entry.h"
 #include "database/disk_entry.h"
 
@@ -14,14 +12,10 @@ class UserEntry : public DatabaseEntry {
 
     // Frame items: id (8), container creation time (8), name, disk (nested frame),
     // container, public key, parameter, symmetric material, encrypted key, hash.
-    bytes serialize() const override;
-    // Appends the same frame to out; false when an item outgrew its 32-bit length.
-    bool encode_into(bytes& out) const;
-    // Replaces the fields from a frame; a disk item without items leaves the disk as it
-    // was (a fresh entry keeps its default disk).
-    void deserialize(const bytes& data) override;
-    // The same from a frame read in place (the database file's entries).
-    void decode(std::span<const unsigned char> data);
+    bool encode_into(bytes& out) const override;
+    // A disk item without items leaves the disk as it was (a fresh entry keeps its default
+    // disk).
+    void decode(std::span<const unsigned char> data) override;
 
     entry_profile profile() const override;
     // The basic record when the user has no disk, else the record with the disk part.
