@@ -25,52 +25,25 @@ std::vector<bytes> via_serializer(const bytes& frame) {
     return std::vector<bytes>(s.begin(), s.end());
 }
 
-bytes frame_of(const std::vector<bytes>& items) {
-    Serializer s;
-    for (const auto& item : items) {
-        s.push_back(item);
+// Random edits (overwrite, cut, insert) of a valid frame reach every header and length
+// case: short inputs, bodies longer or shorter than declared, overrunning items.
+TEST(FrameView, AgreesWithTheSerializerOnValidAndMutatedFrames) {
+    Serializer source;
+    for (const bytes& item : {bytes{1, 2, 3}, bytes{}, bytes(40, 9), bytes{4}}) {
+        source.push_back(item);
     }
-    return s.serialize();
-}
-
-TEST(FrameView, SplitsLikeTheSerializer) {
-    const bytes ab = {'a', 'b'};
-    std::vector<bytes> cases = {
-        {},
-        bytes(8, 0),
-        bytes(12, 0),
-        frame_of({{}}),
-        frame_of({{1}}),
-        frame_of({ab, {}, {1, 2, 3}}),
-        frame_of({bytes(300, 7), ab}),
-    };
-    bytes padded = frame_of({ab, ab});
+    const bytes base = source.serialize();
+    bytes padded = base;
     padded.insert(padded.end(), 16, 0);  // trailing zero padding is ignored
-    cases.push_back(padded);
-    bytes long_header = frame_of({ab, ab});
-    long_header[0] += 1;  // body claims a byte more than the input holds
-    cases.push_back(long_header);
-    bytes overrun = frame_of({ab, ab});
-    overrun[14] = 3;  // the second item claims one byte past the body
-    cases.push_back(overrun);
-    bytes cut_length = frame_of({ab});
-    cut_length[0] += 2;
-    cut_length.insert(cut_length.end(), {0, 0});  // two bytes left: not a length field
-    cases.push_back(cut_length);
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        EXPECT_EQ(via_view(cases[i]), via_serializer(cases[i])) << "case " << i;
+    for (const bytes& frame : {bytes{}, bytes(8, 0), bytes(12, 0), base, padded}) {
+        EXPECT_EQ(via_view(frame), via_serializer(frame)) << frame.size();
     }
-    EXPECT_EQ(via_view(padded).size(), 2u);
-    EXPECT_TRUE(via_view(overrun).empty());
-}
+    EXPECT_EQ(via_view(padded).size(), 4u);
 
-TEST(FrameView, AgreesWithTheSerializerOnMutatedFrames) {
     std::mt19937 random(12345);
-    const bytes base = frame_of({{1, 2, 3}, {}, bytes(40, 9), {4}});
     for (int round = 0; round < 20000; ++round) {
         bytes frame = base;
-        const int edits = 1 + static_cast<int>(random() % 3);
-        for (int e = 0; e < edits; ++e) {
+        for (int edits = 1 + static_cast<int>(random() % 3); edits > 0 && !frame.empty(); --edits) {
             const auto at = random() % frame.size();
             switch (random() % 3) {
                 case 0:
@@ -83,9 +56,6 @@ TEST(FrameView, AgreesWithTheSerializerOnMutatedFrames) {
                     frame.insert(frame.begin() + static_cast<std::ptrdiff_t>(at),
                                  static_cast<unsigned char>(random()));
                     break;
-            }
-            if (frame.empty()) {
-                break;
             }
         }
         ASSERT_EQ(via_view(frame), via_serializer(frame)) << "round " << round;

@@ -8,18 +8,17 @@ namespace {
 
 using bytes = std::vector<unsigned char>;
 
-TEST(DatabaseIdManager, StartsAtOneAndCounts) {
+DatabaseIdManager with_ids_up_to(int last) {
     DatabaseIdManager ids;
-    EXPECT_EQ(ids.obtain_id(), 1u);
-    EXPECT_EQ(ids.obtain_id(), 2u);
-    EXPECT_EQ(ids.obtain_id(), 3u);
+    for (int i = 0; i < last; ++i) {
+        ids.obtain_id();
+    }
+    return ids;
 }
 
-TEST(DatabaseIdManager, ReleasedIdsComeBackSmallestFirst) {
-    DatabaseIdManager ids;
-    for (int i = 0; i < 6; ++i) {
-        ids.obtain_id();  // 1..6
-    }
+TEST(DatabaseIdManager, CountsFromOneAndReusesReleasedIdsSmallestFirst) {
+    DatabaseIdManager ids = with_ids_up_to(6);
+    EXPECT_EQ(ids.next_id(), 7u);
     ids.release_id(5);
     ids.release_id(3);
     EXPECT_EQ(ids.obtain_id(), 3u);
@@ -28,8 +27,7 @@ TEST(DatabaseIdManager, ReleasedIdsComeBackSmallestFirst) {
 }
 
 TEST(DatabaseIdManager, ReleaseOfIdNotInUseChangesNothing) {
-    DatabaseIdManager ids;
-    ids.obtain_id();
+    DatabaseIdManager ids = with_ids_up_to(1);
     const bytes before = ids.save();
     ids.release_id(9);
     ids.release_id(0);
@@ -39,11 +37,8 @@ TEST(DatabaseIdManager, ReleaseOfIdNotInUseChangesNothing) {
     EXPECT_EQ(ids.released_ids(), std::vector<std::uint64_t>{1});
 }
 
-TEST(DatabaseIdManager, FrameHasNextIdUsedAndSortedReleased) {
-    DatabaseIdManager ids;
-    for (int i = 0; i < 4; ++i) {
-        ids.obtain_id();
-    }
+TEST(DatabaseIdManager, FrameHasNextIdUsedAndSortedReleasedAndLoadsBack) {
+    DatabaseIdManager ids = with_ids_up_to(4);
     ids.release_id(4);
     ids.release_id(2);
     Serializer frame;
@@ -52,27 +47,15 @@ TEST(DatabaseIdManager, FrameHasNextIdUsedAndSortedReleased) {
     EXPECT_EQ(frame[0], (bytes{5, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(frame[1].size(), 16u);
     EXPECT_EQ(frame[2], (bytes{2, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0}));
-}
 
-TEST(DatabaseIdManager, LoadRestoresAndAddsToExistingState) {
-    DatabaseIdManager saved;
-    for (int i = 0; i < 5; ++i) {
-        saved.obtain_id();
-    }
-    saved.release_id(2);
     DatabaseIdManager loaded;
-    loaded.load(saved.save());
-    EXPECT_EQ(loaded.next_id(), 6u);
-    EXPECT_EQ(loaded.used_ids().size(), 4u);
+    loaded.load({});  // empty input does nothing
+    loaded.load(ids.save());
+    EXPECT_EQ(loaded.next_id(), 5u);
+    EXPECT_EQ(loaded.used_ids().size(), 2u);
     EXPECT_EQ(loaded.obtain_id(), 2u);
-    EXPECT_EQ(loaded.obtain_id(), 6u);
-}
-
-TEST(DatabaseIdManager, LoadOfEmptyInputDoesNothing) {
-    DatabaseIdManager ids;
-    ids.obtain_id();
-    ids.load({});
-    EXPECT_EQ(ids.next_id(), 2u);
+    EXPECT_EQ(loaded.obtain_id(), 4u);
+    EXPECT_EQ(loaded.obtain_id(), 5u);
 }
 
 TEST(DatabaseIdManager, TrailingPartialGroupIsIgnored) {

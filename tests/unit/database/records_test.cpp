@@ -10,10 +10,12 @@
 #include "database/entry_profile.h"
 #include "database/serializer.h"
 #include "database/user_entry.h"
+#include "service_fixture.h"
 
 namespace {
 
-using bytes = std::vector<unsigned char>;
+using testing_db::bytes;
+using testing_db::text;
 
 bytes from_hex(const std::string& hex) {
     bytes out;
@@ -23,17 +25,7 @@ bytes from_hex(const std::string& hex) {
     return out;
 }
 
-bytes text(const std::string& s) {
-    return bytes(s.begin(), s.end());
-}
-
-bytes uuid_bytes() {
-    bytes raw;
-    for (unsigned char b = 1; b <= 16; ++b) {
-        raw.push_back(b);
-    }
-    return raw;
-}
+const bytes kUuid = from_hex("0102030405060708090a0b0c0d0e0f10");
 
 // The user of the byte-exact frame below.
 db::UserEntry sample_user() {
@@ -50,7 +42,7 @@ db::UserEntry sample_user() {
     disk.set_path("/p");
     disk.set_mount_directory("/m");
     disk.set_fs("e");
-    disk.guid() = Uuid(uuid_bytes());
+    disk.guid() = Uuid(kUuid);
     disk.set_hash(text("h"));
     disk.set_status(DiskStateInfo::created);
     disk.set_creation_time(7);
@@ -84,11 +76,8 @@ const std::string kUserFrame =
     "01000000" "48";                               // hash "H"
 // clang-format on
 
-TEST(UserEntryFrame, EncodesItemsInOrderWithNestedDiskFrame) {
+TEST(UserEntryFrame, EncodesNestedDiskFrameAndDecodesBackFieldForField) {
     EXPECT_EQ(sample_user().serialize(), from_hex(kUserFrame));
-}
-
-TEST(UserEntryFrame, DecodesBackFieldForField) {
     db::UserEntry user;
     user.deserialize(from_hex(kUserFrame));
     EXPECT_EQ(user.get_id(), 5u);
@@ -105,84 +94,39 @@ TEST(UserEntryFrame, DecodesBackFieldForField) {
     EXPECT_EQ(disk.get_path(), "/p");
     EXPECT_EQ(disk.get_mount_directory(), "/m");
     EXPECT_EQ(disk.get_fs(), "e");
-    EXPECT_EQ(disk.guid(), Uuid(uuid_bytes()));
+    EXPECT_EQ(disk.guid(), Uuid(kUuid));
     EXPECT_EQ(disk.get_hash(), text("h"));
     EXPECT_EQ(disk.get_status(), DiskStateInfo::created);
     EXPECT_EQ(disk.get_creation_time(), 7);
 }
 
-TEST(UserEntryFrame, ThreeItemFrameLeavesTheRestEmpty) {
-    Serializer frame;
-    frame.push_back(from_hex("0700000000000000"));
-    frame.push_back(from_hex("0300000000000000"));
-    frame.push_back(text("alice"));
-    db::UserEntry user = sample_user();
-    user.deserialize(frame.serialize());
-    EXPECT_EQ(user.get_id(), 7u);
-    EXPECT_EQ(user.get_container_creation_time(), 3);
-    EXPECT_EQ(user.get_name(), "alice");
-    EXPECT_TRUE(user.get_container().empty());
-    EXPECT_TRUE(user.get_hash().empty());
-    EXPECT_TRUE(user.get_symmetric_material().empty());
-}
-
-TEST(UserEntryFrame, MissingDiskItemKeepsDefaultDiskAndBasicInfo) {
+// Missing items read as empty; an empty disk frame keeps the entry's disk as it was.
+TEST(UserEntryFrame, ShortFrameLeavesTheRestEmptyAndKeepsTheDisk) {
     Serializer frame;
     frame.push_back(from_hex("0700000000000000"));
     frame.push_back(from_hex("0300000000000000"));
     frame.push_back(text("bob"));
     frame.push_back(bytes(8, 0));  // a disk frame with no items
-    db::UserEntry user;
+    db::UserEntry user = sample_user();
     user.deserialize(frame.serialize());
-    EXPECT_TRUE(user.disk().guid().is_null());
-    EXPECT_EQ(user.disk().get_status(), DiskStateInfo::none);
-    const EntryInfo info = user.info();
-    EXPECT_FALSE(info.extended);
-    EXPECT_EQ(info.name, "bob");
-    EXPECT_EQ(info.type, entry_type::user);
-}
-
-TEST(DiskEntryFrame, FrameWithoutItemsLeavesTheDiskAsItWas) {
-    db::DiskEntry disk = sample_user().disk();
-    const bytes before = disk.serialize();
-    disk.deserialize(bytes(8, 0));
-    disk.deserialize(bytes{});
-    EXPECT_EQ(disk.serialize(), before);
-}
-
-TEST(DiskEntryFrame, MountedStatusLoadsAsUnmounted) {
-    const std::pair<DiskStateInfo, DiskStateInfo> cases[] = {
-        {DiskStateInfo::none, DiskStateInfo::none},
-        {DiskStateInfo::created, DiskStateInfo::created},
-        {DiskStateInfo::mounted, DiskStateInfo::unmounted},
-        {DiskStateInfo::unmounted, DiskStateInfo::unmounted},
-    };
-    for (const auto& [saved, loaded] : cases) {
-        db::DiskEntry disk;
-        disk.set_path("/d");
-        disk.set_status(saved);
-        db::DiskEntry back;
-        back.deserialize(disk.serialize());
-        EXPECT_EQ(back.get_status(), loaded) << static_cast<int>(saved);
-    }
-}
-
-TEST(DiskEntryFrame, RuntimeStateIsNeverEncoded) {
-    db::DiskEntry disk = sample_user().disk();
-    const bytes plain = disk.serialize();
-    disk.state().set_mount(true);
-    disk.state().set_loop_device_name("/dev/loop3");
-    disk.state().set_cryx_device_name("/dev/cryx0");
-    EXPECT_EQ(disk.serialize(), plain);
+    EXPECT_EQ(user.get_id(), 7u);
+    EXPECT_EQ(user.get_name(), "bob");
+    EXPECT_TRUE(user.get_container().empty());
+    EXPECT_TRUE(user.get_hash().empty());
+    EXPECT_EQ(user.disk().serialize(), sample_user().disk().serialize());
+    db::UserEntry fresh;
+    fresh.deserialize(frame.serialize());
+    EXPECT_TRUE(fresh.disk().guid().is_null());
+    EXPECT_FALSE(fresh.info().extended);
 }
 
 TEST(DiskEntryFrame, UuidItemOfAnotherLengthReadsAsNull) {
     for (const std::size_t length : {0u, 1u, 15u, 17u, 32u}) {
         Serializer frame;
-        frame.push_back(from_hex("0100000000000000"));
-        frame.push_back(text("/p"));
-        frame.push_back(text("/m"));
-        frame.push_back(text("ext4"));
+        frame.push_back(from_hex("0100000000000000"));  // size 1
+        for (const char* item : {"/p", "/m", "ext4"}) {
+            frame.push_back(text(item));
+        }
         frame.push_back(bytes(length, 0xAB));
         db::DiskEntry disk = sample_user().disk();
         disk.deserialize(frame.serialize());
@@ -191,105 +135,42 @@ TEST(DiskEntryFrame, UuidItemOfAnotherLengthReadsAsNull) {
     }
 }
 
+TEST(DiskEntryFrame, RuntimeStateIsNeverEncoded) {
+    db::DiskEntry disk = sample_user().disk();
+    const bytes plain = disk.serialize();
+    disk.state().set_mount(true);
+    disk.state().set_loop_device_name("/dev/loop3");
+    EXPECT_EQ(disk.serialize(), plain);
+}
+
 TEST(AdminEntryFrame, EncodesEightItemsAndDecodesBack) {
     db::AdminEntry admin;
     admin.set_id(2);
-    admin.set_name("root");
     admin.set_container(
         text("container"), [](const bytes& c) { return bytes(c.rbegin(), c.rend()); }, -5);
-    admin.set_parameter(text("token"));
     Serializer frame;
     frame.deserialize(admin.serialize());
     ASSERT_EQ(frame.size(), 8u);
-    EXPECT_EQ(frame[0], from_hex("0200000000000000"));
     EXPECT_EQ(frame[1], from_hex("fbffffffffffffff"));
-    EXPECT_EQ(frame[2], text("root"));
-    EXPECT_EQ(frame[3], text("container"));
-    EXPECT_EQ(frame[5], text("token"));
     EXPECT_EQ(frame[7], text("reniatnoc"));
-
     db::AdminEntry back;
     back.deserialize(admin.serialize());
     EXPECT_EQ(back.serialize(), admin.serialize());
-    EXPECT_EQ(back.profile().type, entry_type::admin);
-    EXPECT_FALSE(back.info().extended);
-    EXPECT_EQ(back.info().creation_time, -5);
 }
 
-TEST(UserEntryInfo, DiskGivesExtendedPartWithUuidText) {
-    const EntryInfo info = sample_user().info();
-    ASSERT_TRUE(info.extended);
-    EXPECT_EQ(info.ext.uuid, "01020304-0506-0708-090a-0b0c0d0e0f10");
-    EXPECT_EQ(info.ext.path, "/p");
-    EXPECT_EQ(info.ext.size, 0x1000u);
-    EXPECT_EQ(info.ext.creation_time, 7);
-    EXPECT_EQ(info.ext.status, DiskStateInfo::created);
-    EXPECT_EQ(info.creation_time, 9);
-}
-
-TEST(EntryInfoFrame, ExtendedRecordRoundTripsAndBasicHasFiveItems) {
-    const EntryInfo extended = sample_user().info();
-    EntryInfo back;
-    back.deserialize(extended.serialize());
-    EXPECT_TRUE(back.extended);
-    EXPECT_EQ(back.serialize(), extended.serialize());
-
-    Serializer frame;
-    frame.deserialize(EntryInfo("n", 1, 2, entry_type::admin).serialize());
-    ASSERT_EQ(frame.size(), 5u);
-    EXPECT_EQ(frame[3], from_hex("00100000"));
-    EXPECT_EQ(frame[4], from_hex("00"));
-}
-
-TEST(EntryInfoFrame, FlagFalseWithExtraItemsClearsTheDiskPart) {
-    Serializer frame;
-    frame.deserialize(sample_user().info().serialize());
-    frame[4] = from_hex("00");  // flag false, the five disk items stay behind it
-    EntryInfo info = sample_user().info();
-    info.deserialize(frame.serialize());
-    EXPECT_FALSE(info.extended);
-    EXPECT_FALSE(info.ext);
-    EXPECT_TRUE(info.ext.uuid.empty());
-    EXPECT_EQ(info.ext.size, 0u);
-}
-
-TEST(EntryInfoFrame, BoolFlagOtherThanOneCountsAsTrue) {
-    Serializer frame;
-    frame.deserialize(sample_user().info().serialize());
-    frame[4] = from_hex("02");
-    EntryInfo info;
-    info.deserialize(frame.serialize());
-    EXPECT_TRUE(info.extended);
-    EXPECT_EQ(info.ext.path, "/p");
-}
-
-TEST(EntryProfileFrame, NameIdTypeRoundTrip) {
-    const entry_profile profile("carol", 42, entry_type::user);
-    Serializer frame;
-    frame.deserialize(profile.serialize());
-    ASSERT_EQ(frame.size(), 3u);
-    EXPECT_EQ(frame[2], from_hex("00200000"));
-    entry_profile back;
-    back.desiarialize(profile.serialize());
-    EXPECT_EQ(back.name, "carol");
-    EXPECT_EQ(back.id, 42u);
-    EXPECT_EQ(back.type, entry_type::user);
-}
-
-TEST(EntryInfoDefaults, DefaultRecordIsBasicUserWithZeroes) {
-    const EntryInfo info;
-    EXPECT_FALSE(info.extended);
-    EXPECT_EQ(info.type, entry_type::user);
-    EXPECT_EQ(info.id, 0u);
-    EntryInfo::Extended ext;
-    ext.creation_time = 11;
-    ext.status = DiskStateInfo::mounted;
-    ext.path = "/x";
-    EXPECT_TRUE(ext);
-    ext.clear();
-    EXPECT_FALSE(ext);
-    EXPECT_TRUE(ext.path.empty());
-    EXPECT_EQ(ext.creation_time, 11);
+// The flag decides, whatever items follow it: false clears the disk part, any non-zero
+// byte counts as true.
+TEST(EntryInfoFrame, ExtendedFlagDecidesTheDiskPart) {
+    for (const auto& [flag, extended] : {std::pair{"00", false}, {"01", true}, {"02", true}}) {
+        Serializer frame;
+        frame.deserialize(sample_user().info().serialize());
+        frame[4] = from_hex(flag);
+        EntryInfo info = sample_user().info();
+        info.deserialize(frame.serialize());
+        EXPECT_EQ(info.extended, extended) << flag;
+        EXPECT_EQ(info.ext.uuid, extended ? "01020304-0506-0708-090a-0b0c0d0e0f10" : "") << flag;
+        EXPECT_EQ(info.ext.size, extended ? 0x1000u : 0u) << flag;
+    }
 }
 
 }  // namespace

@@ -1,25 +1,51 @@
 #pragma once
 
 // Test support: a seeded provider, service credentials made the way the provisioning tool
-// makes them, and a throw-away directory.
+// makes them, a throw-away directory and whole-file helpers.
 
 #include <stdlib.h>
 #include <sys/random.h>
 
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "crypto/crypto_factory.h"
 #include "database/database.h"
+#include "database/serializer.h"
 #include "ztcrypto/ztcrypto.h"
 
 namespace testing_db {
 
 using bytes = std::vector<unsigned char>;
 using credentials = Database::credentials;
+
+inline bytes text(const std::string& s) {
+    return bytes(s.begin(), s.end());
+}
+
+inline bytes read_all(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void write_all(const std::string& path, const bytes& data) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data.data()),
+               static_cast<std::streamsize>(data.size()));
+}
+
+// The frame of the given items.
+inline bytes frame_of(const std::vector<bytes>& items) {
+    Serializer frame;
+    for (const auto& item : items) {
+        frame.push_back(item);
+    }
+    return frame.serialize();
+}
 
 inline crypto_factory seeded_factory() {
     crypto_factory factory;
@@ -40,13 +66,42 @@ inline credentials make_service(crypto_factory& factory) {
         password.push_back(kDigits[b & 0x0F]);
     }
     auto agreement = factory.self()->create_key_agreement(L"");
-    bytes container = agreement->create_container(password, std::time(nullptr), 1000);
-    return {password, container};
+    return {password, agreement->create_container(password, std::time(nullptr), 1000)};
+}
+
+// A provider that cannot create the named kind of object.
+class broken_provider : public CryptoFactoryDef {
+  public:
+    enum class missing { hash, key_agreement };
+    explicit broken_provider(missing what) : m_missing(what) {}
+
+    std::shared_ptr<HashAlgorithmBase> create_hash(const std::wstring& name) override {
+        fail_if(missing::hash);
+        return CryptoFactoryDef::create_hash(name);
+    }
+    std::shared_ptr<DiffieHellmanBase> create_key_agreement(const std::wstring& name) override {
+        fail_if(missing::key_agreement);
+        return CryptoFactoryDef::create_key_agreement(name);
+    }
+
+  private:
+    void fail_if(missing what) const {
+        if (m_missing == what) {
+            throw Exception("not available", Exception::backend_failure, "broken_provider");
+        }
+    }
+    missing m_missing;
+};
+
+inline crypto_factory broken_factory(broken_provider::missing what) {
+    crypto_factory factory([what] { return std::make_shared<broken_provider>(what); });
+    factory.initialize(bytes(32, 7));
+    return factory;
 }
 
 // A directory under the system's temporary directory, removed with everything in it.
 class temp_dir {
-public:
+  public:
     temp_dir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "ztdb-XXXXXX").string();
         const char* made = ::mkdtemp(pattern.data());
@@ -56,13 +111,12 @@ public:
     temp_dir& operator=(const temp_dir&) = delete;
     ~temp_dir() {
         std::error_code ignored;
-        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, ignored);
         std::filesystem::remove_all(m_path, ignored);
     }
     const std::string& path() const noexcept { return m_path; }
     std::string file(const std::string& name) const { return m_path + "/" + name; }
 
-private:
+  private:
     std::string m_path;
 };
 
