@@ -76,19 +76,18 @@ class broken_provider : public CryptoFactoryDef {
     explicit broken_provider(missing what) : m_missing(what) {}
 
     std::shared_ptr<HashAlgorithmBase> create_hash(const std::wstring& name) override {
-        fail_if(missing::hash);
-        return CryptoFactoryDef::create_hash(name);
+        return m_missing == missing::hash ? fail<HashAlgorithmBase>()
+                                          : CryptoFactoryDef::create_hash(name);
     }
     std::shared_ptr<DiffieHellmanBase> create_key_agreement(const std::wstring& name) override {
-        fail_if(missing::key_agreement);
-        return CryptoFactoryDef::create_key_agreement(name);
+        return m_missing == missing::key_agreement ? fail<DiffieHellmanBase>()
+                                                   : CryptoFactoryDef::create_key_agreement(name);
     }
 
   private:
-    void fail_if(missing what) const {
-        if (m_missing == what) {
-            throw Exception("not available", Exception::backend_failure, "broken_provider");
-        }
+    template <typename T>
+    static std::shared_ptr<T> fail() {
+        throw Exception("not available", Exception::backend_failure, "broken_provider");
     }
     missing m_missing;
 };
@@ -104,8 +103,7 @@ class temp_dir {
   public:
     temp_dir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "ztdb-XXXXXX").string();
-        const char* made = ::mkdtemp(pattern.data());
-        m_path = made != nullptr ? made : "";
+        m_path = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
     }
     temp_dir(const temp_dir&) = delete;
     temp_dir& operator=(const temp_dir&) = delete;
