@@ -2,8 +2,6 @@
 // without the file cipher.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "database/database.h"
 #include "database/dberror.h"
 #include "database/serializer.h"
@@ -75,20 +73,24 @@ TEST(DatabaseBody, SectionsComeInOrderWithTheirSignatureBytes) {
     EXPECT_EQ(storage[1], frame_of({frame_of({{0x02, 0x01, 0, 0, 0, 0, 0, 0}, text("xy")})}));
 }
 
-TEST(DatabaseBody, EmptyFrameIsRejectedAndChangesNothing) {
-    Database database;
+// A database holding user "alice" (id 1, container hash "a").
+class WithAlice : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(m_database.insert_user_entry(user(1, "alice", "a"), ec)); }
+    Database m_database;
     std::error_code ec;
-    ASSERT_TRUE(database.insert_user_entry(user(1, "alice", "a"), ec));
-    EXPECT_FALSE(database.deserialize(bytes{}));
-    EXPECT_FALSE(database.deserialize(bytes(8, 0)));
-    EXPECT_EQ(database.get_user_list().size(), 1u);
+};
+using DatabaseBodyRead = WithAlice;
+using DatabaseEntries = WithAlice;
+
+TEST_F(DatabaseBodyRead, EmptyFrameIsRejectedAndChangesNothing) {
+    EXPECT_FALSE(m_database.deserialize(bytes{}));
+    EXPECT_FALSE(m_database.deserialize(bytes(8, 0)));
+    EXPECT_EQ(m_database.get_user_list().size(), 1u);
 }
 
-TEST(DatabaseBody, UnknownAndShortSignatureSectionsAreSkipped) {
-    Database source;
-    std::error_code ec;
-    ASSERT_TRUE(source.insert_user_entry(user(1, "alice", "a"), ec));
-    const auto body = sections(source);  // users, ids
+TEST_F(DatabaseBodyRead, UnknownAndShortSignatureSectionsAreSkipped) {
+    const auto body = sections(m_database);  // users, ids
     Database loaded;
     ASSERT_TRUE(loaded.deserialize(frame_of({
         // a 3-byte signature reads as 0: skipped
@@ -102,34 +104,26 @@ TEST(DatabaseBody, UnknownAndShortSignatureSectionsAreSkipped) {
     EXPECT_NE(loaded.select_user_entry("alice"), nullptr);
 }
 
-TEST(DatabaseBody, WithoutIdsSectionAllocatorStartsAtOneAndClashesOnce) {
-    Database source;
-    std::error_code ec;
-    ASSERT_TRUE(source.insert_user_entry(user(1, "alice", "a"), ec));
+TEST_F(DatabaseBodyRead, WithoutIdsSectionAllocatorStartsAtOneAndClashesOnce) {
     Database loaded;
-    ASSERT_TRUE(loaded.deserialize(frame_of({sections(source)[0]})));
+    ASSERT_TRUE(loaded.deserialize(frame_of({sections(m_database)[0]})));
     EXPECT_EQ(loaded.id_manager().next_id(), 1u);
     EXPECT_TRUE(loaded.id_manager().used_ids().empty());
-
     // A registration takes the next id, which clashes with the stored user...
     const auto clash = loaded.id_manager().obtain_id();
     EXPECT_EQ(clash, 1u);
     EXPECT_FALSE(loaded.insert_user_entry(user(clash, "bob", "b"), ec));
     EXPECT_EQ(ec, database_error::user_id_exists);
     // ...and the following one gets the next id.
-    ec.clear();
     const auto next = loaded.id_manager().obtain_id();
     EXPECT_EQ(next, 2u);
     EXPECT_TRUE(loaded.insert_user_entry(user(next, "bob", "b"), ec));
 }
 
-TEST(DatabaseEntries, IdAndNameClashReportsWhatTheWalkMeetsFirst) {
-    Database database;
-    std::error_code ec;
-    ASSERT_TRUE(database.insert_user_entry(user(1, "alice", "a"), ec));
-    ASSERT_TRUE(database.insert_user_entry(user(2, "bob", "b"), ec));
+TEST_F(DatabaseEntries, IdAndNameClashReportsWhatTheWalkMeetsFirst) {
+    ASSERT_TRUE(m_database.insert_user_entry(user(2, "bob", "b"), ec));
     // id 1 clashes with alice, name "bob" with bob: the first of them in map order decides.
-    const auto expected = database.get_user_list().front()->get_id() == 1
+    const auto expected = m_database.get_user_list().front()->get_id() == 1
                               ? database_error::user_id_exists
                               : database_error::user_name_exists;
     const std::pair<db::UserEntry, std::error_code> cases[] = {
@@ -139,56 +133,46 @@ TEST(DatabaseEntries, IdAndNameClashReportsWhatTheWalkMeetsFirst) {
     };
     for (const auto& [clashing, error] : cases) {
         ec.clear();
-        EXPECT_FALSE(database.insert_user_entry(db::UserEntry(clashing), ec)) << clashing.name();
+        EXPECT_FALSE(m_database.insert_user_entry(db::UserEntry(clashing), ec)) << clashing.name();
         EXPECT_EQ(ec, error) << clashing.name();
     }
 }
 
-TEST(DatabaseEntries, DuplicateContainerHashOrAdminIdIsRefused) {
-    Database database;
-    std::error_code ec;
-    ASSERT_TRUE(database.insert_admin_entry(admin(1, "root", "shared"), ec));
-    EXPECT_FALSE(database.insert_user_entry(user(1, "alice", "shared"), ec));
+TEST_F(DatabaseEntries, DuplicateContainerHashOrAdminIdIsRefused) {
+    EXPECT_FALSE(m_database.insert_admin_entry(admin(1, "root", "a"), ec));
     EXPECT_EQ(ec, database_error::container_registered);
     ec.clear();
-    ASSERT_TRUE(database.insert_user_entry(user(1, "alice", "own"), ec));
-    EXPECT_FALSE(database.insert_admin_entry(admin(2, "ops", "own"), ec));
+    ASSERT_TRUE(m_database.insert_admin_entry(admin(1, "root", "r"), ec));
+    EXPECT_FALSE(m_database.insert_user_entry(user(2, "bob", "r"), ec));
     EXPECT_EQ(ec, database_error::container_registered);
-    EXPECT_FALSE(database.check_container_hash(text("own")));
-    EXPECT_TRUE(database.check_container_hash(text("other")));
-    EXPECT_FALSE(database.insert_admin_entry(admin(1, "other", "b"), ec));
+    EXPECT_FALSE(m_database.check_container_hash(text("a")));
+    EXPECT_TRUE(m_database.check_container_hash(text("other")));
+    EXPECT_FALSE(m_database.insert_admin_entry(admin(1, "other", "b"), ec));
     EXPECT_EQ(ec, database_error::admin_exists);
 }
 
 // Steps in order, each with the error it must report (none for a step that succeeds): the
 // last administrator stays even for an unknown name, and names must match whole.
-TEST(DatabaseEntries, RemovalRules) {
-    Database database;
-    std::error_code ec;
-    ASSERT_TRUE(database.insert_admin_entry(admin(1, "root", "a"), ec));
-    ASSERT_TRUE(database.insert_user_entry(user(1, "alice", "u"), ec));
-    using step = std::function<bool(std::error_code&)>;
-    const std::pair<step, std::error_code> steps[] = {
-        {[&](auto& e) { return database.delete_admin_entry("nobody", e); },
-         database_error::last_admin},
-        {[&](auto& e) { return database.delete_admin_entry(1, e); }, database_error::last_admin},
-        {[&](auto& e) { return database.insert_admin_entry(admin(2, "ops", "b"), e); }, {}},
-        {[&](auto& e) { return database.delete_admin_entry("nobody", e); },
-         database_error::admin_missing},
-        {[&](auto& e) { return database.delete_admin_entry(7, e); }, database_error::admin_missing},
-        {[&](auto& e) { return database.delete_admin_entry("ops", e); }, {}},
-        {[&](auto& e) { return database.delete_user_entry("ali", e); },
-         database_error::user_not_found},
-        {[&](auto& e) { return database.delete_user_entry(2, e); }, database_error::user_not_found},
-        {[&](auto& e) { return database.delete_user_entry("alice", e); }, {}},
-    };
-    for (std::size_t i = 0; i < std::size(steps); ++i) {
+TEST_F(DatabaseEntries, RemovalRules) {
+    int n = 0;
+    const auto step = [&](bool done, std::error_code expected) {
+        EXPECT_EQ(done, !expected) << "step " << n;
+        EXPECT_EQ(ec, expected) << "step " << n++;
         ec.clear();
-        EXPECT_EQ(steps[i].first(ec), !steps[i].second) << "step " << i;
-        EXPECT_EQ(ec, steps[i].second) << "step " << i;
-    }
-    EXPECT_EQ(database.select_admin_entry(2), nullptr);
-    EXPECT_TRUE(database.get_user_list().empty());
+    };
+    Database& d = m_database;
+    step(d.insert_admin_entry(admin(1, "root", "r"), ec), {});
+    step(d.delete_admin_entry("nobody", ec), database_error::last_admin);
+    step(d.delete_admin_entry(1, ec), database_error::last_admin);
+    step(d.insert_admin_entry(admin(2, "ops", "b"), ec), {});
+    step(d.delete_admin_entry("nobody", ec), database_error::admin_missing);
+    step(d.delete_admin_entry(7, ec), database_error::admin_missing);
+    step(d.delete_admin_entry("ops", ec), {});
+    step(d.delete_user_entry("ali", ec), database_error::user_not_found);
+    step(d.delete_user_entry(2, ec), database_error::user_not_found);
+    step(d.delete_user_entry("alice", ec), {});
+    EXPECT_EQ(d.select_admin_entry(2), nullptr);
+    EXPECT_TRUE(d.get_user_list().empty());
 }
 
 }  // namespace

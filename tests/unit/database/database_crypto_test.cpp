@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "crypto/crypto_error.h"
 #include "service_fixture.h"
 
@@ -56,26 +54,20 @@ class DatabaseCrypto : public ::testing::Test {
 
 TEST_F(DatabaseCrypto, OperationsBeforeUnlockAreRefused) {
     std::error_code ec;
-    EXPECT_TRUE(m_manager.encrypt(bytes(16, 1), ec).empty());
-    EXPECT_EQ(ec, crypto_error::encryptor_not_created);
-    ec.clear();
-    EXPECT_TRUE(m_manager.decrypt(bytes(16, 1), ec).empty());
-    EXPECT_EQ(ec, crypto_error::encryptor_not_created);
-    ec.clear();
-    EXPECT_FALSE(m_manager.set_iv(bytes(16, 1), ec));
-    EXPECT_EQ(ec, crypto_error::encryptor_not_created);
-    ec.clear();
-    EXPECT_EQ(m_manager.get_padding(5, ec), 0u);
-    EXPECT_EQ(ec, crypto_error::encryptor_not_created);
-    ec.clear();
-    EXPECT_FALSE(m_manager.create_encryptor(m_service.first, ec));
-    EXPECT_EQ(ec, crypto_error::not_initialized);
-    ec.clear();
-    EXPECT_TRUE(m_manager.get_public_key(ec).empty());
-    EXPECT_EQ(ec, crypto_error::not_initialized);
-    ec.clear();
-    EXPECT_FALSE(m_manager.import_container(L"not the password", m_service.second, ec));
-    EXPECT_EQ(ec, crypto_error::invalid_password);
+    const auto refused = [&](bool done, std::error_code expected) {
+        EXPECT_FALSE(done) << expected.message();
+        EXPECT_EQ(ec, expected);
+        ec.clear();
+    };
+    const std::error_code locked = crypto_error::encryptor_not_created;
+    refused(!m_manager.encrypt(bytes(16, 1), ec).empty(), locked);
+    refused(!m_manager.decrypt(bytes(16, 1), ec).empty(), locked);
+    refused(m_manager.set_iv(bytes(16, 1), ec), locked);
+    refused(m_manager.get_padding(5, ec) != 0, locked);
+    refused(m_manager.create_encryptor(m_service.first, ec), crypto_error::not_initialized);
+    refused(!m_manager.get_public_key(ec).empty(), crypto_error::not_initialized);
+    refused(m_manager.import_container(L"bad", m_service.second, ec),
+            crypto_error::invalid_password);
     EXPECT_FALSE(m_manager.initialized());
 }
 
@@ -118,7 +110,6 @@ TEST_F(DatabaseCrypto, ServiceKeyIsSharedAndResetDropsIt) {
     EXPECT_FALSE(m_manager.initialized());
     EXPECT_TRUE(m_manager.encrypt(bytes(4, 1), ec).empty());
     EXPECT_EQ(ec, crypto_error::encryptor_not_created);
-    ec.clear();
     crypto_factory none;
     EXPECT_TRUE(generate_iv(none, 16, ec).empty());
     EXPECT_EQ(ec, crypto_error::factory_not_initialized);

@@ -45,17 +45,13 @@ TEST(FrameView, AgreesWithTheSerializerOnValidAndMutatedFrames) {
         bytes frame = base;
         for (int edits = 1 + static_cast<int>(random() % 3); edits > 0 && !frame.empty(); --edits) {
             const auto at = random() % frame.size();
-            switch (random() % 3) {
-                case 0:
-                    frame[at] = static_cast<unsigned char>(random());
-                    break;
-                case 1:
-                    frame.resize(at);
-                    break;
-                default:
-                    frame.insert(frame.begin() + static_cast<std::ptrdiff_t>(at),
-                                 static_cast<unsigned char>(random()));
-                    break;
+            const auto value = static_cast<unsigned char>(random());
+            if (const auto kind = random() % 3; kind == 0) {
+                frame[at] = value;
+            } else if (kind == 1) {
+                frame.resize(at);
+            } else {
+                frame.insert(frame.begin() + static_cast<std::ptrdiff_t>(at), value);
             }
         }
         ASSERT_EQ(via_view(frame), via_serializer(frame)) << "round " << round;

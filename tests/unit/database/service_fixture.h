@@ -59,35 +59,34 @@ inline crypto_factory seeded_factory() {
 inline credentials make_service(crypto_factory& factory) {
     bytes secret(32);
     (void)::getrandom(secret.data(), secret.size(), 0);
-    static constexpr wchar_t kDigits[] = L"0123456789abcdef";
     std::wstring password;
     for (const unsigned char b : secret) {
-        password.push_back(kDigits[b >> 4]);
-        password.push_back(kDigits[b & 0x0F]);
+        password += {L"0123456789abcdef"[b >> 4], L"0123456789abcdef"[b & 0x0F]};
     }
     auto agreement = factory.self()->create_key_agreement(L"");
     return {password, agreement->create_container(password, std::time(nullptr), 1000)};
 }
 
-// A provider that cannot create the named kind of object.
+// A provider that cannot create hashes, or (key_agreement) key agreements.
 class broken_provider : public CryptoFactoryDef {
   public:
     enum class missing { hash, key_agreement };
     explicit broken_provider(missing what) : m_missing(what) {}
 
     std::shared_ptr<HashAlgorithmBase> create_hash(const std::wstring& name) override {
-        return m_missing == missing::hash ? fail<HashAlgorithmBase>()
-                                          : CryptoFactoryDef::create_hash(name);
+        fail_if(missing::hash);
+        return CryptoFactoryDef::create_hash(name);
     }
     std::shared_ptr<DiffieHellmanBase> create_key_agreement(const std::wstring& name) override {
-        return m_missing == missing::key_agreement ? fail<DiffieHellmanBase>()
-                                                   : CryptoFactoryDef::create_key_agreement(name);
+        fail_if(missing::key_agreement);
+        return CryptoFactoryDef::create_key_agreement(name);
     }
 
   private:
-    template <typename T>
-    static std::shared_ptr<T> fail() {
-        throw Exception("not available", Exception::backend_failure, "broken_provider");
+    void fail_if(missing what) const {
+        if (m_missing == what) {
+            throw Exception("not available", Exception::backend_failure, "broken_provider");
+        }
     }
     missing m_missing;
 };
@@ -106,7 +105,6 @@ class temp_dir {
         m_path = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
     }
     temp_dir(const temp_dir&) = delete;
-    temp_dir& operator=(const temp_dir&) = delete;
     ~temp_dir() {
         std::error_code ignored;
         std::filesystem::remove_all(m_path, ignored);
