@@ -31,14 +31,12 @@ class AsymmetricEncryptor : public ::testing::Test {
     std::error_code ec;
 };
 
-TEST(WrappedRecord, LengthPrefixIsFourBytesLittleEndian) {
+TEST(WrappedRecord, LengthPrefixIsFourBytesLittleEndianAndBoundsUnwrap) {
     const bytes data{0xAA, 0xBB, 0xCC};
     EXPECT_EQ(asymmetric_encryptor::wrap(data), (bytes{0x03, 0x00, 0x00, 0x00, 0xAA, 0xBB, 0xCC}));
     const bytes record = asymmetric_encryptor::wrap(bytes(0x0102, 0));
     EXPECT_EQ(bytes(record.begin(), record.begin() + 4), (bytes{0x02, 0x01, 0x00, 0x00}));
-}
-
-TEST(WrappedRecord, UnwrapIgnoresPaddingAndRefusesShortRecords) {
+    // Unwrapping ignores the padding and refuses short records.
     const std::pair<bytes, bytes> rows[] = {
         {{0x02, 0x00, 0x00, 0x00, 0x11, 0x22, 0x00, 0x00}, {0x11, 0x22}},
         {{0x00, 0x00, 0x00, 0x00}, {}},
@@ -47,8 +45,8 @@ TEST(WrappedRecord, UnwrapIgnoresPaddingAndRefusesShortRecords) {
         {{0x04, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03}, {}},  // prefix larger than the data
         {{0xFF, 0xFF, 0xFF, 0xFF, 0x01}, {}},
     };
-    for (const auto& [record, data] : rows) {
-        EXPECT_EQ(asymmetric_encryptor::unwrap(record), data) << record.size();
+    for (const auto& [wrapped, unwrapped] : rows) {
+        EXPECT_EQ(asymmetric_encryptor::unwrap(wrapped), unwrapped) << wrapped.size();
     }
 }
 
@@ -104,21 +102,19 @@ TEST_F(AsymmetricEncryptor, KeyWrappedForSomeoneElseIsRefused) {
     EXPECT_EQ(ec, crypto_error::encryptor_not_created);
 }
 
-TEST_F(AsymmetricEncryptor, BadPublicKeyIsRefusedAndKeepsTheKey) {
+TEST_F(AsymmetricEncryptor, BadPublicKeyIsRefusedAndInitializeKeepsAGivenKey) {
     asymmetric_encryptor encryptor = made(m_factory);
     const bytes key = encryptor.get_public_key(ec);
     EXPECT_EQ(key.size(), 44u);
     EXPECT_FALSE(encryptor.import_public_key(bytes(7, 1), ec));
     EXPECT_EQ(ec, crypto_error::import_public_key_error);
     EXPECT_EQ(encryptor.get_public_key(ec), key);
-}
 
-TEST_F(AsymmetricEncryptor, GivenKeyIsKeptByInitialize) {
-    auto key = m_factory.self()->create_asymmetric(L"");
-    key->initialize();
-    asymmetric_encryptor encryptor(key);
-    ASSERT_TRUE(encryptor.initialize(m_factory, ec));
-    EXPECT_EQ(encryptor.get_public_key(ec), key->export_public_key(0));
+    auto given = m_factory.self()->create_asymmetric(L"");
+    given->initialize();
+    asymmetric_encryptor keeper(given);
+    ASSERT_TRUE(keeper.initialize(m_factory, ec));
+    EXPECT_EQ(keeper.get_public_key(ec), given->export_public_key(0));
 }
 
 TEST_F(AsymmetricEncryptor, ZeroBlockSizeIsRefused) {

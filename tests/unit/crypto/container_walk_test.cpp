@@ -16,8 +16,8 @@ namespace {
 
 using bytes = std::vector<std::uint8_t>;
 
-// 2024-01-31 23:59:59 UTC, the creation time of the reference container.
-constexpr std::time_t kReferenceUtc = 1706745599;
+// The creation time of the reference container, 2024-01-31 23:59:59 UTC.
+constexpr std::time_t kReferenceUtc = peer::kCreated;
 // Places in the reference container: its 4-byte outer header, the tag of the key-agreement
 // nonce (an OCTET STRING) and of the creation time element (17 bytes).
 constexpr std::size_t kOuterHeader = 4;
@@ -25,14 +25,16 @@ constexpr std::size_t kNonceTag = 112;
 constexpr std::size_t kTimeTag = 340;
 constexpr std::size_t kTimeEnd = kTimeTag + 17;
 
+void zone(const char* name) {
+    ::setenv("TZ", name, 1);
+    ::tzset();
+}
+
 // Reads times under TZ "UTC0" unless a test sets another zone; the previous TZ is put back.
 // m_reference is tests/data/provider/reference_container.der, made by the provider.
 class ContainerWalk : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (const char* old = std::getenv("TZ")) {
-            m_previous_zone = old;
-        }
         zone("UTC0");
         std::ifstream in(ZT_TEST_DATA_DIR "/provider/reference_container.der", std::ios::binary);
         m_reference.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -48,12 +50,9 @@ class ContainerWalk : public ::testing::Test {
             ::tzset();
         }
     }
-    static void zone(const char* name) {
-        ::setenv("TZ", name, 1);
-        ::tzset();
-    }
 
-    std::optional<std::string> m_previous_zone;
+    const std::optional<std::string> m_previous_zone =
+        std::getenv("TZ") ? std::optional<std::string>(std::getenv("TZ")) : std::nullopt;
     bytes m_reference;
 };
 
@@ -61,14 +60,15 @@ bool is_structure_error(const std::error_code& ec) {
     return ec == crypto_error::invalid_container || ec == crypto_error::undefined_length;
 }
 
-// A SEQUENCE around content, with a minimal length.
+// A SEQUENCE around content (shorter than 64 KiB), with a minimal length.
 bytes sequence_of(const bytes& content) {
-    bytes out{0x30};
     const std::size_t n = content.size();
+    bytes out{0x30};
+    if (n >= 0x80) {
+        out.push_back(n >= 0x100 ? 0x82 : 0x81);
+    }
     if (n >= 0x100) {
-        out.insert(out.end(), {0x82, static_cast<std::uint8_t>(n >> 8)});
-    } else if (n >= 0x80) {
-        out.push_back(0x81);
+        out.push_back(static_cast<std::uint8_t>(n >> 8));
     }
     out.push_back(static_cast<std::uint8_t>(n));
     out.insert(out.end(), content.begin(), content.end());

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -10,10 +11,8 @@ namespace ztcrypto_detail::nist {
 namespace {
 
 Bits bits_of(const std::string& text) {
-    Bits bits;
-    for (char c : text) {
-        bits.push_back(c == '1' ? 1 : 0);
-    }
+    Bits bits(text.size());
+    std::transform(text.begin(), text.end(), bits.begin(), [](char c) { return c == '1'; });
     return bits;
 }
 
@@ -51,9 +50,10 @@ TEST(NistTests, PValuesMatchTheStandardsExamples) {
     }
 }
 
-TEST(NistTests, UnmetPrerequisitesGiveZero) {
+TEST(NistTests, UnmetPrerequisitesGiveZeroAndBitsAreMostSignificantFirst) {
     EXPECT_EQ(runs(Bits(100, 1)), 0.0);                 // frequency prerequisite
     EXPECT_EQ(longest_run_of_ones(Bits(127, 1)), 0.0);  // fewer than 128 bits
+    EXPECT_EQ(to_bits({0x80, 0x01}), bits_of("1000000000000001"));
 }
 
 TEST(NistTests, UpperIncompleteGammaMatchesClosedForms) {
@@ -62,10 +62,6 @@ TEST(NistTests, UpperIncompleteGammaMatchesClosedForms) {
         EXPECT_NEAR(igamc(0.5, x), std::erfc(std::sqrt(x)), 1e-12) << x;
         EXPECT_NEAR(igamc(2.0, x), (1.0 + x) * std::exp(-x), 1e-12) << x;
     }
-}
-
-TEST(NistTests, BytesBecomeBitsMostSignificantFirst) {
-    EXPECT_EQ(to_bits({0x80, 0x01}), bits_of("1000000000000001"));
 }
 
 TEST(NistTests, BlockLengthKeepsFewerThanAHundredBlocks) {

@@ -5,9 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,14 +16,11 @@ namespace provider_test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The cheapest iteration count the provider accepts, so tests that import many
-// containers stay fast.
+// The cheapest iteration count the provider accepts, so that tests stay fast.
 constexpr std::uint32_t kFastIterations = 1000;
-
 // 2024-01-31 23:59:59 UTC.
 constexpr std::time_t kReferenceTime = 1706745599;
 
-// A factory initialized with a fixed personalisation.
 inline std::shared_ptr<CryptoFactoryDef> make_factory() {
     auto factory = std::make_shared<CryptoFactoryDef>();
     const std::uint8_t seed[] = "provider tests";
@@ -33,7 +28,6 @@ inline std::shared_ptr<CryptoFactoryDef> make_factory() {
     return factory;
 }
 
-// A new container made by a fresh key-agreement object of `factory`.
 inline Bytes make_container(CryptoFactoryDef& factory, const std::wstring& password,
                             std::uint32_t iterations = kFastIterations) {
     return factory.create_key_agreement(L"")->create_container(password, kReferenceTime,
@@ -59,7 +53,6 @@ inline Bytes key_fingerprint(CryptoFactoryDef& factory, const Bytes& key_contain
     return fingerprint(*algorithm);
 }
 
-// A non-owning block over `bytes`.
 inline RawMemoryDefault view(const Bytes& bytes) {
     return RawMemoryDefault::view(bytes.data(), bytes.size());
 }
@@ -85,8 +78,7 @@ inline void expect_invalid_argument(const std::function<void()>& call,
     }
 }
 
-// Expects `import` to throw Exception for `data` with any one byte changed, in its low
-// bit or in all its bits.
+// Expects `import` to throw for `data` with any one byte changed, in its low bit or all bits.
 inline void expect_every_changed_byte_refused(const Bytes& data,
                                               const std::function<void(const Bytes&)>& import) {
     for (std::uint8_t mask : {std::uint8_t{0x01}, std::uint8_t{0xFF}}) {
@@ -96,12 +88,6 @@ inline void expect_every_changed_byte_refused(const Bytes& data,
             EXPECT_THROW(import(changed), Exception) << "accepted byte " << i << " ^ " << int{mask};
         }
     }
-}
-
-// The whole content of a file.
-inline Bytes read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 }  // namespace provider_test
