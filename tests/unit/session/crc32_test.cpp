@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -16,9 +17,7 @@ std::uint32_t reference(const unsigned char* data, std::size_t length) {
 std::vector<unsigned char> random_bytes(std::size_t n, unsigned seed) {
     std::mt19937 rng(seed);
     std::vector<unsigned char> out(n);
-    for (auto& c : out) {
-        c = static_cast<unsigned char>(rng());
-    }
+    std::generate(out.begin(), out.end(), [&] { return static_cast<unsigned char>(rng()); });
     return out;
 }
 

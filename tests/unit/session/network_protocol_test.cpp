@@ -6,9 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -22,25 +20,21 @@ namespace {
 
 using bytes = std::vector<unsigned char>;
 using total = network_protocol::total;
-using clock_type = std::chrono::steady_clock;
-constexpr auto kDeadline = std::chrono::seconds(10);
 const char* const kPath = "/test/echo";
 const char* const kInterface = "test.echo";
 const bytes kData = {0x00, 0x10, 0xFF, 0x7F};
 const std::error_code kInvalid = make_error_code(network_error::invalid_argument);
+const std::error_code kNotProcessed = make_error_code(network_error::message_not_processed);
 
-// A throw-away bus for one test: a dbus-daemon child that listens on a fresh address and
-// is killed with the object, or with the test process when that crashes. The address is
-// empty when the daemon could not be started.
-class private_bus {
-  public:
+// A throw-away dbus-daemon for one test, killed with the object or with the test process;
+// the address stays empty when the daemon could not be started.
+struct private_bus {
     private_bus() {
         int out[2];
         if (pipe(out) != 0) {
             return;
         }
-        m_pid = fork();
-        if (m_pid == 0) {
+        if ((pid = fork()) == 0) {
             prctl(PR_SET_PDEATHSIG, SIGTERM);
             dup2(out[1], STDOUT_FILENO);
             execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--nopidfile",
@@ -49,25 +43,19 @@ class private_bus {
         }
         close(out[1]);
         // The daemon prints its address once it listens; end of file means it failed.
-        char c;
-        while (m_pid > 0 && read(out[0], &c, 1) == 1 && c != '\n') {
-            m_address.push_back(c);
+        for (char c; pid > 0 && read(out[0], &c, 1) == 1 && c != '\n';) {
+            address.push_back(c);
         }
         close(out[0]);
     }
     ~private_bus() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
         }
     }
-    private_bus(const private_bus&) = delete;
-    private_bus& operator=(const private_bus&) = delete;
-    const std::string& address() const { return m_address; }
-
-  private:
-    pid_t m_pid = -1;
-    std::string m_address;
+    pid_t pid = -1;
+    std::string address;
 };
 
 // A private, registered connection to a bus; closed and released with its owner.
@@ -89,15 +77,12 @@ bus_connection connect_to(const std::string& address) {
 }
 
 // An address in the test service's own vocabulary.
-class test_address : public dbus_iface::iface {
-  public:
-    explicit test_address(std::string member) : m_member(std::move(member)) {}
+struct test_address : dbus_iface::iface {
+    explicit test_address(std::string name) : member(std::move(name)) {}
     std::string path() const override { return kPath; }
     std::string interface() const override { return kInterface; }
-    std::string method() const override { return m_member; }
-
-  private:
-    std::string m_member;
+    std::string method() const override { return member; }
+    std::string member;
 };
 
 // The reply layouts of the daemon side, as the echo service answers "Layout" (w1 = index).
@@ -117,54 +102,57 @@ const layout kLayouts[] = {
      {2, 128, 7, kData}},
 };
 
-// What the echo service saw of one incoming message.
+// What the echo service saw of one incoming call or signal.
 struct seen_message {
+    int type;
     std::string sender, address, signature;
-    bool no_reply = false;
+    bool no_reply;
     total values;
 };
 
-// A service on its own connection and thread, built on the daemon-side operations: "Echo"
-// answers (w1, w2, w3, data) as read by receive_total, "EchoBytes" the bytes read by
-// receive, "Layout" uses kLayouts[w1], "Fail" answers with an error, others never answer.
-class echo_service {
-  public:
-    explicit echo_service(const std::string& address) : m_connection(connect_to(address)) {
-        if (m_connection) {
-            m_name = dbus_bus_get_unique_name(m_connection.get());
-            m_thread = std::thread([this] { run(); });
+// A private bus, a client connection and an echo service on its own connection and thread,
+// built on the daemon-side operations: "Echo" answers (w1, w2, w3, data) as read by
+// receive_total, "EchoBytes" the bytes read by receive, "Layout" uses kLayouts[w1], "Fail"
+// answers with an error, others never answer. The service also hears the daemon's signals.
+class NetworkProtocolBus : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (m_bus.address.empty()) {
+            GTEST_SKIP() << "dbus-daemon did not start (is it installed?)";
         }
-    }
-    ~echo_service() {
-        m_stop = true;
-        if (m_thread.joinable()) {
-            m_thread.join();
-        }
-    }
-    const std::string& name() const { return m_name; }
-
-    // Every call seen so far, once there are at least count (or the deadline passed).
-    std::vector<seen_message> seen(std::size_t count = 0) {
-        for (const auto until = clock_type::now() + kDeadline;;) {
-            {
-                std::lock_guard lock(m_mutex);
-                if (m_seen.size() >= count || clock_type::now() >= until) {
-                    return m_seen;
-                }
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        m_client = connect_to(m_bus.address);
+        m_service = connect_to(m_bus.address);
+        ASSERT_TRUE(m_client && m_service);
+        m_name = dbus_bus_get_unique_name(m_service.get());
+        dbus_bus_add_match(m_service.get(), "type='signal',interface='ru.quorvex.signal.action'",
+                           nullptr);
+        m_thread = std::jthread([this](std::stop_token stop) { serve(stop); });
     }
 
-  private:
-    void run() {
+    // A client transport addressed to the echo service's member.
+    network_protocol client_for(const std::string& member) {
+        network_protocol client;
+        client.set_connection(m_client.get());
+        client.set_destination(m_name);
+        client.set_interface(test_address(member));
+        return client;
+    }
+
+    // Every message the service has handled so far; a request it answered was handled
+    // after whatever the client sent before it, as the bus keeps their order.
+    std::vector<seen_message> seen() {
+        std::lock_guard lock(m_mutex);
+        return m_seen;
+    }
+
+    void serve(const std::stop_token& stop) {
         network_protocol service;
-        service.set_connection(m_connection.get());
-        while (!m_stop) {
-            dbus_connection_read_write(m_connection.get(), 20);
-            while (DBusMessage* raw = dbus_connection_pop_message(m_connection.get())) {
+        service.set_connection(m_service.get());
+        while (!stop.stop_requested()) {
+            dbus_connection_read_write(m_service.get(), 20);
+            while (DBusMessage* raw = dbus_connection_pop_message(m_service.get())) {
                 dbus_handle::message_ptr message(raw);
-                if (dbus_message_get_type(raw) == DBUS_MESSAGE_TYPE_METHOD_CALL) {
+                if (!dbus_message_has_sender(raw, DBUS_SERVICE_DBUS)) {  // not NameAcquired
                     handle(service, raw);
                 }
             }
@@ -175,10 +163,12 @@ class echo_service {
         service.set_message(message);
         const std::string member = service.get_sender_method();
         const seen_message record{
+            dbus_message_get_type(message),
             service.get_sender_id(),
             service.get_sender_path() + " " + service.get_sender_interface() + "." + member,
             dbus_message_get_signature(message),
-            static_cast<bool>(dbus_message_get_no_reply(message)), service.receive_total()};
+            static_cast<bool>(dbus_message_get_no_reply(message)),
+            service.receive_total()};
         {
             std::lock_guard lock(m_mutex);
             m_seen.push_back(record);
@@ -194,43 +184,17 @@ class echo_service {
         } else if (member == "Fail") {
             dbus_handle::message_ptr error(
                 dbus_message_new_error(message, "test.echo.Error.Refused", "refused"));
-            dbus_connection_send(m_connection.get(), error.get(), nullptr);
-            dbus_connection_flush(m_connection.get());
+            dbus_connection_send(m_service.get(), error.get(), nullptr);
+            dbus_connection_flush(m_service.get());
         }
-    }
-
-    bus_connection m_connection;
-    std::string m_name;
-    std::thread m_thread;
-    std::atomic<bool> m_stop{false};
-    std::mutex m_mutex;
-    std::vector<seen_message> m_seen;
-};
-
-class NetworkProtocolBus : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (m_bus.address().empty()) {
-            GTEST_SKIP() << "dbus-daemon did not start (is it installed?)";
-        }
-        m_client = connect_to(m_bus.address());
-        ASSERT_TRUE(m_client);
-        m_echo = std::make_unique<echo_service>(m_bus.address());
-        ASSERT_FALSE(m_echo->name().empty());
-    }
-
-    // A client transport addressed to the echo service's member.
-    network_protocol client_for(const std::string& member) {
-        network_protocol client;
-        client.set_connection(m_client.get());
-        client.set_destination(m_echo->name());
-        client.set_interface(test_address(member));
-        return client;
     }
 
     private_bus m_bus;
-    bus_connection m_client;
-    std::unique_ptr<echo_service> m_echo;
+    bus_connection m_client, m_service;
+    std::string m_name;
+    std::mutex m_mutex;
+    std::vector<seen_message> m_seen;
+    std::jthread m_thread;  // last: stopped and joined before the rest goes
 };
 
 // Each reply layout reaches a plain libdbus client with its own signature.
@@ -238,7 +202,7 @@ TEST_F(NetworkProtocolBus, ResponseLayoutsArriveWithTheirSignatures) {
     for (dbus_uint32_t index = 0; index < std::size(kLayouts); ++index) {
         SCOPED_TRACE(index);
         dbus_handle::message_ptr call(
-            dbus_message_new_method_call(m_echo->name().c_str(), kPath, kInterface, "Layout"));
+            dbus_message_new_method_call(m_name.c_str(), kPath, kInterface, "Layout"));
         dbus_message_append_args(call.get(), DBUS_TYPE_UINT32, &index, DBUS_TYPE_INVALID);
         dbus_handle::message_ptr reply(
             dbus_connection_send_with_reply_and_block(m_client.get(), call.get(), 10000, nullptr));
@@ -251,82 +215,78 @@ TEST_F(NetworkProtocolBus, ResponseLayoutsArriveWithTheirSignatures) {
     }
 }
 
-TEST_F(NetworkProtocolBus, RequestCarriesWordsAndBytesBothWays) {
-    network_protocol client = client_for("Echo");
+// A request waits for its answer, a send is flagged as expecting none; the service reads
+// both ("u" 2, "u" 16, "ay" data) as (2, 16, 0, data).
+TEST_F(NetworkProtocolBus, RequestAndSendCarryWordsAndBytes) {
     std::error_code ec;
+    ASSERT_TRUE(client_for("Record").send(2, 16, kData, ec)) << ec.message();
+    network_protocol client = client_for("Echo");
     ASSERT_TRUE(client.request(2, 16, kData, ec)) << ec.message();
-    const auto seen = m_echo->seen();
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].signature, "uuay");
-    // The service read ("u" 2, "u" 16, "ay" data) as (2, 16, 0, data).
-    EXPECT_EQ(seen[0].values, total(2, 16, 0, kData));
-    EXPECT_EQ(seen[0].sender, dbus_bus_get_unique_name(m_client.get()));
-    EXPECT_EQ(seen[0].address, "/test/echo test.echo.Echo");
-    EXPECT_FALSE(seen[0].no_reply);
     EXPECT_EQ(client.receive_total(ec), total(2, 16, 0, kData));
     EXPECT_FALSE(ec);
+    const auto heard = seen();
+    ASSERT_EQ(heard.size(), 2u);
+    for (const auto& call : heard) {
+        EXPECT_EQ(call.signature, "uuay");
+        EXPECT_EQ(call.values, total(2, 16, 0, kData));
+        EXPECT_EQ(call.sender, dbus_bus_get_unique_name(m_client.get()));
+    }
+    EXPECT_EQ(heard[0].address, "/test/echo test.echo.Record");
+    EXPECT_TRUE(heard[0].no_reply);
+    EXPECT_FALSE(heard[1].no_reply);
 }
 
-TEST_F(NetworkProtocolBus, SendExpectsNoReply) {
+TEST_F(NetworkProtocolBus, EmitsShutdownSignal) {
+    network_protocol client;
+    client.set_connection(m_client.get());
+    client.set_interface(dbus_iface::signal::shutdown());
     std::error_code ec;
-    ASSERT_TRUE(client_for("Record").send(2, 2, kData, ec)) << ec.message();
-    const auto seen = m_echo->seen(1);
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_TRUE(seen[0].no_reply);
-    EXPECT_EQ(seen[0].signature, "uuay");
-    EXPECT_EQ(seen[0].values, total(2, 2, 0, kData));
+    ASSERT_TRUE(client.emit_signal(ec)) << ec.message();
+    ASSERT_TRUE(client_for("Echo").request(0, 0, ec));
+    const auto heard = seen();
+    ASSERT_EQ(heard.size(), 2u);
+    EXPECT_EQ(heard[0].type, DBUS_MESSAGE_TYPE_SIGNAL);
+    EXPECT_EQ(heard[0].address, "/ru/quorvex/signal ru.quorvex.signal.action.Shutdown");
+    EXPECT_EQ(heard[0].signature, "");
 }
 
-TEST_F(NetworkProtocolBus, ErrorReplyClearsCurrentMessage) {
+// An error reply, or none before the timeout, means "not processed"; an error reply also
+// clears the message read before.
+TEST_F(NetworkProtocolBus, FailedRequestIsNotProcessed) {
     network_protocol client = client_for("EchoBytes");
     std::error_code ec;
     ASSERT_TRUE(client.request(kData, ec));
     ASSERT_EQ(client.receive(), kData);
-
     client.set_interface(test_address("Fail"));
     EXPECT_FALSE(client.request(kData, ec));
-    EXPECT_EQ(ec, make_error_code(network_error::message_not_processed));
+    EXPECT_EQ(ec, kNotProcessed);
     EXPECT_TRUE(client.receive(ec).empty());
     EXPECT_EQ(ec, kInvalid);
-}
 
-TEST_F(NetworkProtocolBus, UnansweredRequestTimesOutAsNotProcessed) {
-    network_protocol client = client_for("Ignore");
+    client.set_interface(test_address("Ignore"));
     client.set_timeout(200);
-    std::error_code ec;
     EXPECT_FALSE(client.request(1, 2, ec));
-    EXPECT_EQ(ec, make_error_code(network_error::message_not_processed));
+    EXPECT_EQ(ec, kNotProcessed);
 }
 
-TEST_F(NetworkProtocolBus, RequestWithoutDestinationSendsNothing) {
-    network_protocol client = client_for("Echo");
-    client.set_destination("");
+// Without a destination, or with a malformed name (on which the bus library would abort the
+// process), nothing is sent.
+TEST_F(NetworkProtocolBus, UnaddressableMessagesAreInvalidArguments) {
+    const std::pair<std::string, const char*> cases[] = {
+        {"", "Echo"}, {"not a bus name", "Echo"}, {m_name, "Bad.Member"}};
     std::error_code ec;
-    EXPECT_FALSE(client.request(1, 2, ec));
+    for (const auto& [destination, member] : cases) {
+        network_protocol client = client_for(member);
+        client.set_destination(destination);
+        EXPECT_FALSE(client.request(1, 2, ec));
+        EXPECT_EQ(ec, kInvalid) << member;
+        EXPECT_FALSE(client.send(1, 2, ec));
+        EXPECT_EQ(ec, kInvalid) << member;
+    }
+    EXPECT_FALSE(client_for("Bad.Member").emit_signal(ec));
     EXPECT_EQ(ec, kInvalid);
-    EXPECT_FALSE(client.send(1, 2, ec));
-    EXPECT_EQ(ec, kInvalid);
-
-    client.set_destination(m_echo->name());
-    ASSERT_TRUE(client.request(3, 4, ec));
-    const auto seen = m_echo->seen();
-    ASSERT_EQ(seen.size(), 1u);  // only the addressed call reached the service
-    EXPECT_EQ(std::get<0>(seen[0].values), 3u);
-}
-
-// A malformed name would make the bus library abort the process; it is refused instead.
-TEST_F(NetworkProtocolBus, MalformedNamesAreInvalidArguments) {
-    std::error_code ec;
-    network_protocol bad_destination = client_for("Echo");
-    bad_destination.set_destination("not a bus name");
-    EXPECT_FALSE(bad_destination.request(1, 2, ec));
-    EXPECT_EQ(ec, kInvalid);
-
-    network_protocol bad_member = client_for("Bad.Member");
-    EXPECT_FALSE(bad_member.send(1, 2, ec));
-    EXPECT_EQ(ec, kInvalid);
-    EXPECT_FALSE(bad_member.emit_signal(ec));
-    EXPECT_EQ(ec, kInvalid);
+    ASSERT_TRUE(client_for("Echo").request(3, 4, ec));
+    EXPECT_EQ(seen().size(), 1u);  // only the addressed call reached the service
 }
 
 // Without a current message, or with one that never went over a bus (no serial to answer:
@@ -339,7 +299,7 @@ TEST_F(NetworkProtocolBus, UnsendableResponseSendsNothing) {
     EXPECT_FALSE(service.response(kData, ec));
     EXPECT_EQ(ec, kInvalid);
     dbus_handle::message_ptr call(
-        dbus_message_new_method_call(m_echo->name().c_str(), kPath, kInterface, "Any"));
+        dbus_message_new_method_call(m_name.c_str(), kPath, kInterface, "Any"));
     service.set_message(call.get());
     EXPECT_FALSE(service.response(1, 2, ec));
     EXPECT_EQ(ec, kInvalid);
@@ -352,29 +312,23 @@ TEST_F(NetworkProtocolBus, UnsendableResponseSendsNothing) {
 }
 
 TEST_F(NetworkProtocolBus, ClosedConnectionIsDisconnected) {
-    bus_connection closing = connect_to(m_bus.address());
+    bus_connection closing = connect_to(m_bus.address);
     ASSERT_TRUE(closing);
     dbus_handle::message_ptr call(
-        dbus_message_new_method_call("org.example.Nobody", kPath, kInterface, "Any"));
-    network_protocol transport;
+        dbus_message_new_method_call(m_name.c_str(), kPath, kInterface, "Any"));
+    network_protocol transport = client_for("Any");
     transport.set_connection(closing.get());
     transport.set_message(call.get());
-    transport.set_destination("org.example.Nobody");
-    transport.set_interface(test_address("Any"));
     ASSERT_TRUE(transport.connected());
     dbus_connection_close(closing.get());
     EXPECT_FALSE(transport.connected());
-
-    const auto disconnected = make_error_code(network_error::disconnected);
-    std::error_code ec;
-    EXPECT_FALSE(transport.response(kData, ec));
-    EXPECT_EQ(ec, disconnected);
-    EXPECT_FALSE(transport.request(1, 2, ec));
-    EXPECT_EQ(ec, disconnected);
-    EXPECT_FALSE(transport.send(kData, ec));
-    EXPECT_EQ(ec, disconnected);
-    EXPECT_FALSE(transport.emit_signal(ec));
-    EXPECT_EQ(ec, disconnected);
+    std::error_code ec[4];
+    const bool sent[] = {transport.response(kData, ec[0]), transport.request(1, 2, ec[1]),
+                         transport.send(kData, ec[2]), transport.emit_signal(ec[3])};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_FALSE(sent[i]) << i;
+        EXPECT_EQ(ec[i], make_error_code(network_error::disconnected)) << i;
+    }
     // The failed operations left the current message in place.
     EXPECT_EQ(transport.get_sender_method(), "Any");
 }
