@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 #include "crypto/crypto_error.h"
 #include "fake_provider.h"
 
@@ -77,9 +79,7 @@ TEST_F(AsymmetricEncryptor, RecipientReadsWhatSenderEncrypted) {
     // The 4-byte prefix and the data, rounded up to blocks; empty data is an empty record.
     for (const auto& [n, cipher_size] : {std::pair<std::size_t, std::size_t>{45, 64}, {0, 16}}) {
         bytes data(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            data[i] = static_cast<std::uint8_t>(i * 13 + 5);
-        }
+        std::iota(data.begin(), data.end(), std::uint8_t{5});
         const bytes cipher = sender.encrypt(data, ec);
         EXPECT_EQ(cipher.size(), cipher_size);
         ec = crypto_error::internal_error;

@@ -18,7 +18,7 @@ namespace {
 
 const std::vector<std::uint8_t> kSeed(32, 0x42);
 
-TEST(CryptoFactory, FailedInitializationHoldsNoFactory) {
+TEST(CryptoFactory, FailedInitializationHoldsNoFactoryAndAFailedCheckIsNotInitialized) {
     // A provider that throws, also after an earlier success, and a null seed of non-zero
     // length, which the provider refuses.
     bool fail = false;
@@ -36,17 +36,15 @@ TEST(CryptoFactory, FailedInitializationHoldsNoFactory) {
         EXPECT_FALSE(f->is_initialized());
         EXPECT_EQ(f->self(), nullptr);
     }
-}
 
-TEST(CryptoFactory, FailedCheckKeepsFactoryButNotInitialized) {
+    // A factory that cannot give a random generator keeps its provider factory but must
+    // not pass for initialized, even though the one before it did.
     const auto refuse = std::make_shared<bool>(false);
     crypto_factory f = fake::factory_with([&](fake::script& s) { s.refuse_random = refuse; });
     ASSERT_TRUE(f.initialize(kSeed));
     *refuse = true;
     EXPECT_FALSE(f.initialize(kSeed));
     EXPECT_NE(f.self(), nullptr);
-    // A factory that cannot give a random generator must not pass for initialized, even
-    // though the one before it did.
     EXPECT_FALSE(f.is_initialized());
     EXPECT_FALSE(f.check());
     EXPECT_FALSE(crypto_factory().check());

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <stdexcept>
 #include <string>
 
@@ -18,9 +19,7 @@ const bytes kIv(16, 0x24);
 
 bytes sequence(std::size_t n) {
     bytes out(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        out[i] = static_cast<std::uint8_t>(i * 7 + 1);
-    }
+    std::iota(out.begin(), out.end(), std::uint8_t{1});
     return out;
 }
 
@@ -83,6 +82,7 @@ TEST_F(SessionCipher, UnpreparedCipherRefusesEveryOperation) {
     EXPECT_TRUE(s.get_iv().empty());
     EXPECT_EQ(thrown_text([&] { s.set_iv(kIv); }), "Encryptor not created");
     EXPECT_EQ(thrown_text([&] { s.set_iv(kIv.data(), kIv.size()); }), "Cryptographer not created");
+    refused(s.random(16, ec).empty(), crypto_error::create_random_error);
 
     // Initialized, but without a container there is nothing to export or key.
     ASSERT_TRUE(s.initialize(m_factory, ec));
@@ -90,6 +90,11 @@ TEST_F(SessionCipher, UnpreparedCipherRefusesEveryOperation) {
     refused(s.export_container(L"x", ec).empty(), crypto_error::export_container_error);
     refused(!s.create_encryptor(kSessionPassword, ec), crypto_error::not_initialized);
     EXPECT_FALSE(s.ready());
+    // Random bytes need only the initialization.
+    const bytes a = s.random(32, ec);
+    EXPECT_EQ(a.size(), 32u);
+    EXPECT_NE(a, s.random(32, ec));
+    refused(!s.random(nullptr, 8, ec), crypto_error::generate_random_error);
 }
 
 TEST_F(SessionCipher, ReinitializationDropsTheEncryptorAndFailedOneEverything) {
@@ -139,33 +144,30 @@ TEST_F(SessionCipher, RefusedContainersAreInvalidPasswordAndKeepThePreviousKeys)
     EXPECT_EQ(other.get_public_key(ec), key);
 }
 
-TEST_F(SessionCipher, RefusedKeyMaterialKeepsThePreviousAnswer) {
+TEST_F(SessionCipher, ClientAndServerShareTheSessionKeyAfterARefusedKeyMaterial) {
     authenticate(m_service, m_client);
     const bytes answer = m_service.export_key_material();
     EXPECT_EQ(answer.size(), 64u);
     EXPECT_FALSE(m_service.import_key_material(bytes(31, 9), ec));
     EXPECT_EQ(ec, crypto_error::import_key_material_error);
     EXPECT_EQ(m_service.export_key_material(), answer);
-}
 
-TEST_F(SessionCipher, ClientAndServerShareTheSessionKey) {
     // The private parameter enters the session key on both sides.
-    authenticate(m_service, m_client);
     const bytes parameter{1, 2, 3, 4};
     ASSERT_TRUE(m_service.set_additional_private_parameter(parameter, ec)) << ec.message();
     EXPECT_EQ(m_service.get_additional_private_parameter(), parameter);
     m_client.set_private_parameter(parameter);
     ASSERT_TRUE(m_service.create_encryptor(kSessionPassword, ec));
     ASSERT_TRUE(m_service.set_iv(kIv, ec));
-    m_client.finish(m_service.export_key_material(), kSessionPassword, kIv);
+    m_client.finish(answer, kSessionPassword, kIv);
 
     const bytes request = sequence(48);
     EXPECT_EQ(m_service.decrypt(m_client.encrypt(request), ec), request);
     EXPECT_FALSE(ec);
-    const bytes answer = sequence(32);
-    const bytes cipher = m_service.encrypt(answer, ec);
-    EXPECT_NE(cipher, answer);
-    EXPECT_EQ(m_client.decrypt(cipher), answer);
+    const bytes reply = sequence(32);
+    const bytes cipher = m_service.encrypt(reply, ec);
+    EXPECT_NE(cipher, reply);
+    EXPECT_EQ(m_client.decrypt(cipher), reply);
 }
 
 TEST_F(SessionCipher, WrongPasswordLeavesReadyUnchanged) {
@@ -204,7 +206,7 @@ TEST_F(SessionCipher, BlockSizesThatDoNotDivideSixteenAreRefused) {
     }
 }
 
-TEST_F(SessionCipher, CipherWorksInWholeBlocks) {
+TEST_F(SessionCipher, CipherWorksInWholeBlocksAndKeepsItsIvAgainstBadOnes) {
     open();
     const std::tuple<std::size_t, std::size_t, std::size_t> rows[] = {
         {0, 0, 0}, {1, 16, 15}, {16, 16, 0}, {17, 32, 15}, {4096, 4096, 0},
@@ -225,10 +227,8 @@ TEST_F(SessionCipher, CipherWorksInWholeBlocks) {
     EXPECT_FALSE(ec);
     EXPECT_TRUE(m_service.decrypt(bytes(17, 1), ec).empty());
     EXPECT_EQ(ec, crypto_error::decrypt_failure);
-}
 
-TEST_F(SessionCipher, RefusedIvsKeepTheCurrentOne) {
-    open();
+    // Refused IVs keep the current one.
     EXPECT_NE(thrown_text([&] { m_service.set_iv(nullptr, 16); }).find("iv_rawPtr"),
               std::string::npos);
     EXPECT_FALSE(m_service.set_iv(bytes(5, 1), ec));
@@ -257,17 +257,6 @@ TEST_F(SessionCipher, ResetsDropTheEncryptorAndKeepTheKeyMaterial) {
     never.force_reset();
     never.reset();
     EXPECT_FALSE(never.ready());
-}
-
-TEST_F(SessionCipher, RandomConveniences) {
-    EXPECT_TRUE(m_service.random(16, ec).empty());
-    EXPECT_EQ(ec, crypto_error::create_random_error);
-    ASSERT_TRUE(m_service.initialize(m_factory, ec));
-    const bytes a = m_service.random(32, ec);
-    EXPECT_EQ(a.size(), 32u);
-    EXPECT_NE(a, m_service.random(32, ec));
-    EXPECT_FALSE(m_service.random(nullptr, 8, ec));
-    EXPECT_EQ(ec, crypto_error::generate_random_error);
 }
 
 }  // namespace

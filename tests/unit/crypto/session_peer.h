@@ -17,11 +17,10 @@ namespace peer {
 constexpr std::time_t kCreated = 1706745599;
 inline const std::wstring kServicePassword = L"5e7a0c1d9f2b4a6e8c0d1f3a5b7c9e0f";
 
-// A new key container under password with the service's iteration count.
+// A new key container under password with the cheapest iteration count.
 inline std::vector<std::uint8_t> make_container(crypto_factory& f, const std::wstring& password,
-                                                std::time_t created = kCreated,
-                                                std::uint32_t iterations = 1000) {
-    return f.self()->create_key_agreement(L"")->create_container(password, created, iterations);
+                                                std::time_t created = kCreated) {
+    return f.self()->create_key_agreement(L"")->create_container(password, created, 1000);
 }
 
 // A client: makes its key material, completes the agreement with the server's answer and
