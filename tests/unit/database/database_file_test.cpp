@@ -1,4 +1,5 @@
-// Whole-file replacement and backup copies of the database file.
+// Backup copies of the database file across file systems (same-file-system backups are
+// exercised through the store).
 #include "database/database_file.h"
 
 #include <sys/stat.h>
@@ -13,27 +14,6 @@
 namespace {
 
 using testing_db::bytes;
-
-bytes read_back(const std::string& path) {
-    bytes data{0xEE};
-    std::error_code ec;
-    EXPECT_TRUE(db::file::read(path, data, ec)) << path << ": " << ec.message();
-    return data;
-}
-
-TEST(DatabaseFile, ReplaceAndBackupsLeaveCompleteFilesAndNoTemporary) {
-    testing_db::temp_dir dir;
-    const std::string path = dir.file("database.bin");
-    std::error_code ec;
-    ASSERT_TRUE(db::file::replace(path, bytes{1, 2, 3}, ec));
-    ASSERT_TRUE(db::file::keep_copy(path, path + ".back", ec));
-    ASSERT_TRUE(db::file::keep_copy(path, path + ".back", ec));  // twice without a save
-    ASSERT_TRUE(db::file::replace(path, bytes(5000, 9), ec));
-    EXPECT_EQ(read_back(path), bytes(5000, 9));
-    EXPECT_EQ(read_back(path + ".back"), (bytes{1, 2, 3}));
-    EXPECT_FALSE(std::filesystem::exists(path + ".new"));
-    EXPECT_FALSE(std::filesystem::exists(path + ".back.new"));
-}
 
 TEST(DatabaseFile, BackupOnAnotherFileSystemFallsBackToACopy) {
     testing_db::temp_dir dir;
@@ -51,16 +31,11 @@ TEST(DatabaseFile, BackupOnAnotherFileSystemFallsBackToACopy) {
     ASSERT_TRUE(db::file::replace(path, bytes(100, 7), ec));
     // A hard link cannot cross file systems: the backup is written as a full copy.
     EXPECT_TRUE(db::file::keep_copy(path, backup, ec)) << ec.message();
-    EXPECT_EQ(read_back(backup), bytes(100, 7));
+    bytes data;
+    EXPECT_TRUE(db::file::read(backup, data, ec)) << ec.message();
+    EXPECT_EQ(data, bytes(100, 7));
+    EXPECT_FALSE(std::filesystem::exists(backup + ".new"));
     ::unlink(backup.c_str());
-}
-
-TEST(DatabaseFile, ReadOfMissingFileGivesErrno) {
-    bytes data{1};
-    std::error_code ec;
-    EXPECT_FALSE(db::file::read("/nonexistent/database.bin", data, ec));
-    EXPECT_EQ(ec, std::errc::no_such_file_or_directory);
-    EXPECT_TRUE(data.empty());
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "database/admin_entry.h"
@@ -80,24 +81,18 @@ TEST(UserEntryFrame, EncodesNestedDiskFrameAndDecodesBackFieldForField) {
     EXPECT_EQ(sample_user().serialize(), from_hex(kUserFrame));
     db::UserEntry user;
     user.deserialize(from_hex(kUserFrame));
-    EXPECT_EQ(user.get_id(), 5u);
-    EXPECT_EQ(user.get_container_creation_time(), 9);
-    EXPECT_EQ(user.get_name(), "u");
-    EXPECT_EQ(user.get_container(), text("c"));
-    EXPECT_EQ(user.get_public_key(), text("k"));
-    EXPECT_EQ(user.get_parameter(), text("p"));
-    EXPECT_EQ(user.get_symmetric_material(), text("s"));
-    EXPECT_TRUE(user.get_encrypted_key().empty());
-    EXPECT_EQ(user.get_hash(), text("H"));
+    EXPECT_EQ(std::tuple(user.get_id(), user.get_container_creation_time(), user.get_name()),
+              std::tuple(5u, 9, "u"));
+    EXPECT_EQ(
+        (std::vector{user.get_container(), user.get_public_key(), user.get_parameter(),
+                     user.get_symmetric_material(), user.get_encrypted_key(), user.get_hash()}),
+        (std::vector{text("c"), text("k"), text("p"), text("s"), bytes{}, text("H")}));
     const auto& disk = user.disk();
-    EXPECT_EQ(disk.get_size(), 0x1000u);
-    EXPECT_EQ(disk.get_path(), "/p");
-    EXPECT_EQ(disk.get_mount_directory(), "/m");
-    EXPECT_EQ(disk.get_fs(), "e");
+    EXPECT_EQ(
+        std::tuple(disk.get_size(), disk.get_path(), disk.get_mount_directory(), disk.get_fs(),
+                   disk.get_hash(), disk.get_status(), disk.get_creation_time()),
+        std::tuple(0x1000u, "/p", "/m", "e", text("h"), DiskStateInfo::created, 7));
     EXPECT_EQ(disk.guid(), Uuid(kUuid));
-    EXPECT_EQ(disk.get_hash(), text("h"));
-    EXPECT_EQ(disk.get_status(), DiskStateInfo::created);
-    EXPECT_EQ(disk.get_creation_time(), 7);
 }
 
 // Missing items read as empty; an empty disk frame keeps the entry's disk as it was.
