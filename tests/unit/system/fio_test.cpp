@@ -18,13 +18,10 @@ std::error_code generic(int value) {
 }
 
 // Sets the process umask for one scope.
-class scoped_umask {
-  public:
-    explicit scoped_umask(mode_t mask) : m_old(::umask(mask)) {}
-    ~scoped_umask() { ::umask(m_old); }
-
-  private:
-    mode_t m_old;
+struct scoped_umask {
+    explicit scoped_umask(mode_t mask) : old(::umask(mask)) {}
+    ~scoped_umask() { ::umask(old); }
+    mode_t old;
 };
 
 using FioFiles = TempDir;

@@ -24,14 +24,12 @@ class TempDir : public ::testing::Test {
     std::string m_dir;
 };
 
-// The lstat record of path (a link itself, not its target).
+// The lstat record of path (a link itself, not its target), and its permission bits.
 inline struct stat stat_of(const std::string& path) {
     struct stat info {};
     EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
     return info;
 }
-
-// The permission bits of path.
 inline mode_t mode_of(const std::string& path) {
     return stat_of(path).st_mode & 07777;
 }
