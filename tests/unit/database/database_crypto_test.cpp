@@ -34,8 +34,6 @@ TEST(DatabaseCryptoInitialize, FactoryFailuresAreReported) {
 class DatabaseCrypto : public ::testing::Test {
   protected:
     void SetUp() override {
-        m_factory = seeded_factory();
-        m_service = make_service(m_factory);
         std::error_code ec;
         ASSERT_TRUE(m_manager.initialize(m_factory, ec)) << ec.message();
     }
@@ -47,8 +45,8 @@ class DatabaseCrypto : public ::testing::Test {
         ASSERT_TRUE(m_manager.create_encryptor(m_service.first, ec)) << ec.message();
     }
 
-    crypto_factory m_factory;
-    credentials m_service;
+    crypto_factory m_factory = seeded_factory();
+    credentials m_service = make_service(m_factory);
     DatabaseCryptoManager m_manager;
 };
 

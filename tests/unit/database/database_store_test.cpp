@@ -29,12 +29,6 @@ db::UserEntry user(std::uint64_t id, const std::string& name) {
 
 class DatabaseStore : public ::testing::Test {
   protected:
-    void SetUp() override {
-        m_factory = seeded_factory();
-        m_service = make_service(m_factory);
-        m_path = m_dir.file("database.bin");
-    }
-
     // A database loaded from path with the provider's cipher, as at start-up.
     std::unique_ptr<Database> load(std::error_code& ec, const std::string& path = {}) {
         auto database = std::make_unique<Database>();
@@ -102,9 +96,9 @@ class DatabaseStore : public ::testing::Test {
     }
 
     temp_dir m_dir;
-    crypto_factory m_factory;
-    credentials m_service;
-    std::string m_path;
+    crypto_factory m_factory = seeded_factory();
+    credentials m_service = make_service(m_factory);
+    const std::string m_path = m_dir.file("database.bin");
 };
 
 TEST_F(DatabaseStore, SavedFileIsPrivateCiphertextThatLoadsBackEqual) {

@@ -16,6 +16,7 @@
 namespace {
 
 using testing_db::bytes;
+using testing_db::frame_of;
 using testing_db::text;
 
 bytes from_hex(const std::string& hex) {
@@ -97,34 +98,26 @@ TEST(UserEntryFrame, EncodesNestedDiskFrameAndDecodesBackFieldForField) {
 
 // Missing items read as empty; an empty disk frame keeps the entry's disk as it was.
 TEST(UserEntryFrame, ShortFrameLeavesTheRestEmptyAndKeepsTheDisk) {
-    Serializer frame;
-    frame.push_back(from_hex("0700000000000000"));
-    frame.push_back(from_hex("0300000000000000"));
-    frame.push_back(text("bob"));
-    frame.push_back(bytes(8, 0));  // a disk frame with no items
+    const bytes frame = frame_of({from_hex("0700000000000000"), from_hex("0300000000000000"),
+                                  text("bob"), bytes(8, 0)});  // a disk frame with no items
     db::UserEntry user = sample_user();
-    user.deserialize(frame.serialize());
+    user.deserialize(frame);
     EXPECT_EQ(user.get_id(), 7u);
     EXPECT_EQ(user.get_name(), "bob");
     EXPECT_TRUE(user.get_container().empty());
     EXPECT_TRUE(user.get_hash().empty());
     EXPECT_EQ(user.disk().serialize(), sample_user().disk().serialize());
     db::UserEntry fresh;
-    fresh.deserialize(frame.serialize());
+    fresh.deserialize(frame);
     EXPECT_TRUE(fresh.disk().guid().is_null());
     EXPECT_FALSE(fresh.info().extended);
 }
 
 TEST(DiskEntryFrame, UuidItemOfAnotherLengthReadsAsNull) {
     for (const std::size_t length : {0u, 1u, 15u, 17u, 32u}) {
-        Serializer frame;
-        frame.push_back(from_hex("0100000000000000"));  // size 1
-        for (const char* item : {"/p", "/m", "ext4"}) {
-            frame.push_back(text(item));
-        }
-        frame.push_back(bytes(length, 0xAB));
         db::DiskEntry disk = sample_user().disk();
-        disk.deserialize(frame.serialize());
+        disk.deserialize(frame_of({from_hex("0100000000000000"), text("/p"), text("/m"),
+                                   text("ext4"), bytes(length, 0xAB)}));
         EXPECT_TRUE(disk.guid().is_null()) << length;
         EXPECT_EQ(disk.get_fs(), "ext4");
     }
