@@ -6,19 +6,16 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <system_error>
 
 #include "testing/process.h"
 
 namespace zt_testing {
-
-std::string journal_entry::field(const std::string& key) const {
-    auto it = fields.find(key);
-    return it == fields.end() ? std::string() : it->second;
-}
 
 std::optional<journal_entry> parse_journal_message(std::string_view data) {
     journal_entry entry;
@@ -81,22 +78,15 @@ void fake_journal::drain() {
             continue;
         }
         if (size < 0) {
-            return;  // EAGAIN: nothing more queued
+            return;  // nothing more queued
         }
         std::string buffer(static_cast<std::size_t>(size) + 1, '\0');
         alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
         iovec iov{buffer.data(), buffer.size()};
-        msghdr msg{};
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
+        msghdr msg{nullptr, 0, &iov, 1, control, sizeof control, 0};
         const ssize_t n = recvmsg(m_fd.get(), &msg, MSG_CMSG_CLOEXEC);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
         if (n < 0) {
-            return;
+            continue;  // interrupted; any other fault shows again at the next peek
         }
         buffer.resize(static_cast<std::size_t>(n));
         // Large messages arrive as a memory file instead of inline data.
@@ -122,18 +112,11 @@ void fake_journal::drain() {
     }
 }
 
-const std::vector<journal_entry>& fake_journal::entries() {
-    drain();
-    return m_entries;
-}
-
 std::vector<journal_entry> fake_journal::entries_of(const std::string& domain) {
+    drain();
     std::vector<journal_entry> out;
-    for (const auto& e : entries()) {
-        if (e.domain() == domain) {
-            out.push_back(e);
-        }
-    }
+    std::copy_if(m_entries.begin(), m_entries.end(), std::back_inserter(out),
+                 [&](const journal_entry& e) { return e.domain() == domain; });
     return out;
 }
 

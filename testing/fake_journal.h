@@ -17,34 +17,31 @@ struct journal_entry {
     std::map<std::string, std::string> fields;
 
     // The field's value, empty when absent.
-    std::string field(const std::string& key) const;
+    std::string field(const std::string& key) const {
+        const auto it = fields.find(key);
+        return it == fields.end() ? std::string() : it->second;
+    }
     std::string message() const { return field("MESSAGE"); }
     std::string priority() const { return field("PRIORITY"); }
     std::string domain() const { return field("GLIB_DOMAIN"); }
 };
 
-// Parses one message of the journal's native protocol: fields "KEY=VALUE\n", or for values
-// that may hold newlines "KEY\n", a 64-bit little-endian length, the value and "\n".
-// Nothing when the data is malformed.
+// Parses one message of the journal's native protocol: fields "KEY=VALUE\n", or "KEY\n", a
+// 64-bit little-endian length, the value and "\n". Nothing when the data is malformed.
 std::optional<journal_entry> parse_journal_message(std::string_view data);
 
-// A stand-in for the journal: a datagram socket bound at a path that collects the
-// messages sent to it, including those passed as a sealed memory file.
+// A stand-in for the journal: a datagram socket bound at a path that collects the messages
+// sent to it, including those passed as a sealed memory file.
 class fake_journal {
   public:
     // Binds at socket_path; throws std::system_error on failure.
     explicit fake_journal(const std::string& socket_path);
 
-    // Every message received so far, in arrival order.
-    const std::vector<journal_entry>& entries();
-
-    // The messages of one log domain, in arrival order.
+    // The messages of one log domain received so far, in arrival order.
     std::vector<journal_entry> entries_of(const std::string& domain);
-
     // Waits until some message satisfies match, up to timeout; that message, or nothing.
     std::optional<journal_entry> wait_for(const std::function<bool(const journal_entry&)>& match,
                                           std::chrono::milliseconds timeout);
-
     // Messages that could not be parsed (they would hide a fault in the sender).
     std::size_t malformed() const noexcept { return m_malformed; }
 

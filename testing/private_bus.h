@@ -32,12 +32,11 @@ struct error_holder {
     DBusError error;
 };
 
-// A private, registered connection to the bus at address (as seen by the caller); throws
-// std::runtime_error when the bus cannot be reached.
+// A private, registered connection to the bus at address; throws std::runtime_error when
+// the bus cannot be reached.
 connection_ptr open_bus(const std::string& address);
 
-// Waits until name is owned on the bus at address, the owner process exits, or timeout;
-// true only in the first case.
+// Whether name gets owned on the bus at address before the owner exits or timeout passes.
 bool wait_for_name(const std::string& address, const std::string& name, child_process& owner,
                    std::chrono::milliseconds timeout);
 

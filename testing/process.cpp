@@ -38,8 +38,7 @@ constexpr unsigned kCloseRangeCloexec = 1U << 2;
         execve(argv[0], argv, envp);
     }
     const int err = errno;
-    const ssize_t n = write(error_fd, &err, sizeof err);
-    (void)n;
+    (void)!write(error_fd, &err, sizeof err);
     _exit(127);
 }
 
@@ -53,14 +52,14 @@ std::vector<char*> c_strings(const std::vector<std::string>& strings) {
     return out;
 }
 
-}  // namespace
-
 int ms_left(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - std::chrono::steady_clock::now())
-                          .count();
-    return left > 0 ? static_cast<int>(left) : 0;
+    using std::chrono::milliseconds;
+    const auto left =
+        std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<milliseconds::rep>(left.count(), 0));
 }
+
+}  // namespace
 
 bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -85,8 +84,7 @@ child_process& child_process::operator=(child_process&& other) noexcept {
 void child_process::reset() noexcept {
     if (m_pid > 0 && !m_status) {
         kill(m_pid, SIGKILL);
-        int status = 0;
-        while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        while (waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
         }
     }
     m_pid = -1;
@@ -95,9 +93,6 @@ void child_process::reset() noexcept {
 
 child_process child_process::spawn(const std::vector<std::string>& argv,
                                    const spawn_options& options) {
-    if (argv.empty()) {
-        throw std::system_error(EINVAL, std::generic_category(), "spawn: empty argv");
-    }
     auto args = c_strings(argv);
     std::vector<char*> envs = options.env ? c_strings(*options.env) : std::vector<char*>();
     const unique_fd null_fd(open("/dev/null", O_RDWR | O_CLOEXEC));
@@ -117,11 +112,8 @@ child_process child_process::spawn(const std::vector<std::string>& argv,
     child_process child;
     child.m_pid = pid;
     int exec_errno = 0;
-    ssize_t got = 0;
-    do {
-        got = read(error_pipe.read.get(), &exec_errno, sizeof exec_errno);
-    } while (got < 0 && errno == EINTR);
-    if (got == static_cast<ssize_t>(sizeof exec_errno)) {
+    if (read(error_pipe.read.get(), &exec_errno, sizeof exec_errno) ==
+        static_cast<ssize_t>(sizeof exec_errno)) {
         child.wait(std::chrono::milliseconds(5000));
         throw std::system_error(exec_errno, std::generic_category(), "spawn: exec " + argv[0]);
     }

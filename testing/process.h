@@ -10,22 +10,19 @@
 
 namespace zt_testing {
 
-// Milliseconds left until deadline, never negative.
-int ms_left(std::chrono::steady_clock::time_point deadline);
-
-// Asks done() every few milliseconds until it says yes or timeout has passed (it is asked at
-// least once); its last answer.
+// Asks done() every few milliseconds (at least once) until it says yes or timeout has
+// passed; its last answer.
 bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
 // Where a spawned program's descriptors come from; -1 keeps the default.
 struct spawn_options {
-    int ns_fd = -1;      // mount namespace to enter before exec (-1: the caller's)
+    int ns_fd = -1;      // mount namespace to enter before exec
     int stdin_fd = -1;   // default /dev/null
     int stdout_fd = -1;  // default inherited
     int stderr_fd = -1;  // default inherited
     int extra_fd = -1;   // becomes descriptor 3 in the program
-    // Environment entries (NAME=value) replacing the caller's; unset keeps the caller's.
-    std::optional<std::vector<std::string>> env;
+    // Environment entries (NAME=value) replacing the caller's.
+    std::optional<std::vector<std::string>> env = std::nullopt;
 };
 
 // One spawned program. Move-only; destroying a still running process kills and reaps it.
@@ -55,19 +52,19 @@ class child_process {
     std::optional<int> m_status;
 };
 
-// What a program wrote and how it ended.
+// What a program wrote and how it ended (raw wait status; empty when it did not end in time).
 struct run_result {
-    std::optional<int> status;  // raw wait status; empty when it did not end in time
+    std::optional<int> status;
     std::string out;
     std::string err;
 };
 
-// Runs argv, collecting standard output and error until every writer (detached
-// descendants included) has closed them, within timeout.
+// Runs argv, collecting standard output and error until every writer (detached descendants
+// included) has closed them, within timeout.
 run_result run_captured(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
                         const spawn_options& options = {});
 
-// The caller's environment without the entries named in drop, plus add.
+// The caller's environment without the entries named in drop or set by add, plus add.
 std::vector<std::string> environment_with(const std::vector<std::string>& drop,
                                           const std::vector<std::string>& add);
 

@@ -25,7 +25,7 @@ namespace zt_testing {
 
 namespace {
 
-// What the holder reports when a step fails: the step and errno.
+// What the holder reports: the step that failed (0: none) and errno.
 struct holder_status {
     int step;
     int error;
@@ -34,10 +34,9 @@ struct holder_status {
 // Runs in the forked holder: only system calls, the parent may have threads.
 [[noreturn]] void hold_namespace(int report_fd, int control_fd) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    // Descriptors of other sandboxes (their control pipes above all) must not be kept open
-    // here, or those sandboxes could never end their holders.
-    const unsigned low = static_cast<unsigned>(std::min(report_fd, control_fd));
-    const unsigned high = static_cast<unsigned>(std::max(report_fd, control_fd));
+    // Other sandboxes' control pipes must not stay open here, or their holders never end.
+    const auto [low, high] =
+        std::minmax(static_cast<unsigned>(report_fd), static_cast<unsigned>(control_fd));
     syscall(SYS_close_range, 3U, low - 1, 0U);
     syscall(SYS_close_range, low + 1, high - 1, 0U);
     syscall(SYS_close_range, high + 1, ~0U, 0U);
@@ -45,8 +44,7 @@ struct holder_status {
     auto step = [&](int number, bool ok) {
         if (!ok) {
             status = {number, errno};
-            const ssize_t n = write(report_fd, &status, sizeof status);
-            (void)n;
+            (void)!write(report_fd, &status, sizeof status);
             _exit(1);
         }
     };
@@ -62,33 +60,13 @@ struct holder_status {
          {"/run/systemd", "/run/systemd/journal", "/run/dbus", "/run/zt-sandbox"}) {
         step(5, mkdir(dir, 0755) == 0);
     }
-    const ssize_t n = write(report_fd, &status, sizeof status);
-    (void)n;
+    (void)!write(report_fd, &status, sizeof status);
     close(report_fd);
     char byte = 0;
     for (ssize_t r = 1; r > 0 || (r < 0 && errno == EINTR);) {
         r = read(control_fd, &byte, 1);  // until the sandbox closes its end
     }
     _exit(0);
-}
-
-std::string random_bytes(std::size_t size) {
-    std::random_device device;
-    std::string bytes(size, '\0');
-    for (auto& b : bytes) {
-        b = static_cast<char>(device() & 0xFFu);
-    }
-    return bytes;
-}
-
-std::optional<std::string> read_all(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 }  // namespace
@@ -106,8 +84,7 @@ std::string sandbox::unavailable_reason(const options& opts) {
         _exit(unshare(CLONE_NEWNS) == 0 ? 0 : 1);
     }
     int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0) {
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || status != 0) {
         return "mount namespaces are not available here";
     }
     if (access(daemon_path().c_str(), X_OK) != 0) {
@@ -132,10 +109,7 @@ sandbox::sandbox(const options& opts) {
     report.write.reset();
     m_control = std::move(control.write);
     holder_status status{-1, 0};
-    ssize_t got = 0;
-    do {
-        got = read(report.read.get(), &status, sizeof status);
-    } while (got < 0 && errno == EINTR);
+    const ssize_t got = read(report.read.get(), &status, sizeof status);
     try {
         if (got != static_cast<ssize_t>(sizeof status) || status.step != 0) {
             throw std::system_error(status.error, std::generic_category(),
@@ -160,8 +134,21 @@ sandbox::sandbox(const options& opts) {
 }
 
 void sandbox::release() noexcept {
-    if (m_holder > 0 && m_ns.get() >= 0) {
-        kill_sandbox_processes();
+    // Everything in the sandbox's mount namespace goes, detached daemons included; the
+    // holder ends when its control pipe closes.
+    struct stat ns {};
+    if (m_holder > 0 && m_ns.get() >= 0 && fstat(m_ns.get(), &ns) == 0) {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+            const std::string name = entry.path().filename();
+            struct stat other {};
+            if (name.find_first_not_of("0123456789") == std::string::npos &&
+                name != std::to_string(m_holder) &&
+                stat(("/proc/" + name + "/ns/mnt").c_str(), &other) == 0 &&
+                other.st_ino == ns.st_ino && other.st_dev == ns.st_dev) {
+                kill(static_cast<pid_t>(std::stol(name)), SIGKILL);
+            }
+        }
     }
     m_bus = child_process();
     m_journal.reset();
@@ -169,45 +156,21 @@ void sandbox::release() noexcept {
     m_control.reset();
     if (m_holder > 0) {
         kill(m_holder, SIGKILL);
-        int status = 0;
-        while (waitpid(m_holder, &status, 0) < 0 && errno == EINTR) {
+        while (waitpid(m_holder, nullptr, 0) < 0 && errno == EINTR) {
         }
         m_holder = -1;
     }
 }
 
-void sandbox::kill_sandbox_processes() const {
-    // Everything that shares the sandbox's mount namespace goes, detached daemons included;
-    // the holder ends on its own when its control pipe closes.
-    struct stat ns {};
-    if (fstat(m_ns.get(), &ns) != 0) {
-        return;
-    }
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
-        const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
-        }
-        const pid_t pid = static_cast<pid_t>(std::stol(name));
-        struct stat other {};
-        if (pid != m_holder && stat(("/proc/" + name + "/ns/mnt").c_str(), &other) == 0 &&
-            other.st_ino == ns.st_ino && other.st_dev == ns.st_dev) {
-            kill(pid, SIGKILL);
-        }
-    }
-}
-
 std::string sandbox::host_path(const std::string& path) const {
-    // Symbolic links are followed here, against the sandbox's root: through /proc/<pid>/root
-    // an absolute link (such as /var/run -> /run) would lead back into the host.
+    // Links are followed here, against the sandbox's root: through /proc/<pid>/root an
+    // absolute link (such as /var/run -> /run) would lead back into the host.
     std::string resolved;  // inside path, free of links
     std::string rest = path;
-    int links = 0;
-    for (auto start = rest.find_first_not_of('/'); start != std::string::npos;
-         start = rest.find_first_not_of('/')) {
+    for (int links = 0; !rest.empty();) {
+        const auto start = rest.find_first_not_of('/');
         const auto end = rest.find('/', start);
-        const std::string part = rest.substr(start, end - start);
+        const std::string part = start == std::string::npos ? "." : rest.substr(start, end - start);
         rest = end == std::string::npos ? std::string() : rest.substr(end);
         if (part == "..") {
             resolved = resolved.substr(0, resolved.rfind('/'));
@@ -243,7 +206,13 @@ void sandbox::write_file(const std::string& path, const std::string& content, mo
 }
 
 std::optional<std::string> sandbox::read_file(const std::string& path) const {
-    return read_all(host_path(path));
+    std::ifstream in(host_path(path), std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
 }
 
 bool sandbox::exists(const std::string& path) const {
@@ -260,20 +229,19 @@ void sandbox::make_fifo(const std::string& path) const {
     }
 }
 
-void sandbox::write_config(const std::string& text) const {
-    write_file("/etc/ztctl/ztctl.conf", text);
-}
-
 void sandbox::provision(std::size_t container_size) const {
-    // Enough to pass the daemon's service-file check, not a key container any provider
-    // would accept.
-    write_file(std::string(service_dir) + "/service.bin", random_bytes(32 + container_size), 0600);
+    // Enough for the daemon's service-file check, not a container any provider would accept.
+    std::random_device device;
+    std::string bytes(32 + container_size, '\0');
+    for (auto& b : bytes) {
+        b = static_cast<char>(device());
+    }
+    write_file(std::string(service_dir) + "/service.bin", bytes, 0600);
     write_config(std::string("service_path = ") + service_dir + "\n");
 }
 
 bool sandbox::has_provisioning_tool() {
-    const std::string tool = ZT_PROVISION_PATH;
-    return !tool.empty() && access(tool.c_str(), X_OK) == 0;
+    return access(ZT_PROVISION_PATH, X_OK) == 0;
 }
 
 void sandbox::provision_with_tool(
@@ -281,19 +249,17 @@ void sandbox::provision_with_tool(
     if (!has_provisioning_tool()) {
         throw std::runtime_error("the provisioning tool is not built");
     }
-    std::vector<std::string> argv{ZT_PROVISION_PATH, "--service-dir", service_dir, "--write-config",
-                                  "--force",
-                                  // Containers that open quickly: this is a test system.
-                                  "--iterations", "1000", "--allow-low-iterations"};
+    // Containers that open quickly: this is a test system.
+    std::vector<std::string> argv{
+        ZT_PROVISION_PATH, "--service-dir", service_dir, "--write-config",
+        "--force",         "--iterations",  "1000",      "--allow-low-iterations"};
     for (const auto& [name, password] : admins) {
         const std::string file = "/run/zt-sandbox/" + name + ".password";
         write_file(file, password + "\n", 0600);
         argv.insert(argv.end(), {"--admin", name + ":" + file});
     }
-    spawn_options io;
-    io.ns_fd = m_ns.get();
-    const auto result = run_captured(argv, std::chrono::seconds(120), io);
-    if (!result.status || !WIFEXITED(*result.status) || WEXITSTATUS(*result.status) != 0) {
+    const auto result = run_captured(argv, std::chrono::seconds(120), {.ns_fd = m_ns.get()});
+    if (result.status != 0) {
         throw std::runtime_error("provisioning failed: " + result.out + result.err);
     }
 }
@@ -306,8 +272,7 @@ child_process sandbox::spawn(const std::vector<std::string>& argv, spawn_options
 child_process sandbox::start_daemon(const std::vector<std::string>& args, spawn_options io) const {
     std::vector<std::string> argv{daemon_path()};
     argv.insert(argv.end(), args.begin(), args.end());
-    // System error texts in the log depend on the locale; the bus address must be the
-    // default one, where the private bus listens.
+    // Error texts in the log depend on the locale; the bus must be the default one.
     io.env = environment_with({"LANG", "LANGUAGE", "DBUS_SYSTEM_BUS_ADDRESS",
                                "DBUS_SESSION_BUS_ADDRESS", "DBUS_STARTER_ADDRESS"},
                               {"LC_ALL=C"});
@@ -319,28 +284,22 @@ void sandbox::start_bus() {
     // The bus's own complaints go to a file of the sandbox instead of the test's output.
     const unique_fd log(open(host_path("/run/zt-sandbox/bus.log").c_str(),
                              O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    spawn_options io;
-    io.extra_fd = ready.write.get();
-    io.stdout_fd = log.get();
-    io.stderr_fd = log.get();
     m_bus = spawn({ZT_DBUS_DAEMON, "--config-file=" ZT_BUS_CONFIG_FILE, "--nofork", "--nopidfile",
                    "--nosyslog", "--print-address=3"},
-                  io);
+                  {.stdout_fd = log.get(), .stderr_fd = log.get(), .extra_fd = ready.write.get()});
     ready.write.reset();
     // The bus prints its address once it listens; an end of file means it died.
     fcntl(ready.read.get(), F_SETFL, O_NONBLOCK);
     std::string address;
-    const bool listening = wait_until(
+    wait_until(
         [&] {
             char buffer[256];
             const ssize_t n = read(ready.read.get(), buffer, sizeof buffer);
-            if (n > 0) {
-                address.append(buffer, static_cast<std::size_t>(n));
-            }
+            address.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
             return address.find('\n') != std::string::npos || n == 0;
         },
         std::chrono::seconds(20));
-    if (!listening || address.find('\n') == std::string::npos) {
+    if (address.find('\n') == std::string::npos) {
         throw std::runtime_error("the private system bus did not start");
     }
 }

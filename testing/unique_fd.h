@@ -19,7 +19,6 @@ class unique_fd {
         reset(std::exchange(other.m_fd, -1));
         return *this;
     }
-
     int get() const noexcept { return m_fd; }
     // Closes the descriptor held so far and takes fd instead.
     void reset(int fd = -1) noexcept {
@@ -33,13 +32,12 @@ class unique_fd {
     int m_fd;
 };
 
-// Both ends of a close-on-exec pipe.
 struct pipe_ends {
     unique_fd read;
     unique_fd write;
 };
 
-// A new pipe; throws std::system_error when none can be made.
+// A new close-on-exec pipe; throws std::system_error when none can be made.
 inline pipe_ends make_pipe() {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {

@@ -8,7 +8,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <string>
 #include <vector>
@@ -17,25 +16,14 @@
 
 namespace {
 
-const char* priority_name(const std::string& p) {
-    return p == "3" ? "error" : p == "4" ? "warning" : p == "6" ? "info" : "other";
-}
-
-std::string describe(const std::optional<int>& status) {
-    if (!status) {
-        return "still running";
-    }
-    return WIFEXITED(*status) ? "exited with status " + std::to_string(WEXITSTATUS(*status))
-                              : "killed by signal " + std::to_string(WTERMSIG(*status));
-}
-
 int run(int argc, char** argv) {
+    using zt_testing::sandbox;
     int seconds = 10;
     std::vector<std::string> daemon_args;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--seconds" && i + 1 < argc) {
-            seconds = std::atoi(argv[++i]);
+            seconds = std::stoi(argv[++i]);
         } else if (arg == "--") {
             daemon_args.assign(argv + i + 1, argv + argc);
             break;
@@ -44,21 +32,16 @@ int run(int argc, char** argv) {
             return 2;
         }
     }
-    const std::string reason = zt_testing::sandbox::unavailable_reason();
-    if (!reason.empty()) {
+    if (const std::string reason = sandbox::unavailable_reason(); !reason.empty()) {
         std::fprintf(stderr, "zt-sandbox: cannot build a sandbox: %s\n", reason.c_str());
         return 2;
     }
 
-    zt_testing::sandbox box;
+    sandbox box;
     std::printf("sandbox: private mount namespace, fake journal, private system bus ready\n");
-    const bool tool = zt_testing::sandbox::has_provisioning_tool();
-    if (tool) {
-        box.provision_with_tool();
-    } else {
-        box.provision();
-    }
-    const std::string service = std::string(zt_testing::sandbox::service_dir) + "/service.bin";
+    const bool tool = sandbox::has_provisioning_tool();
+    tool ? box.provision_with_tool() : box.provision();
+    const std::string service = std::string(sandbox::service_dir) + "/service.bin";
     std::printf("sandbox: service directory provisioned %s\n",
                 tool ? "by ztctl-provision (administrator \"admin\")"
                      : "with random bytes (provisioning tool not built)");
@@ -68,8 +51,7 @@ int run(int argc, char** argv) {
                 box.read_file(service).value_or("").size());
 
     auto daemon = box.start_daemon(daemon_args);
-    std::printf("sandbox: started %s (pid %d)\n", zt_testing::sandbox::daemon_path().c_str(),
-                daemon.pid());
+    std::printf("sandbox: started %s (pid %d)\n", sandbox::daemon_path().c_str(), daemon.pid());
     const auto limit = std::chrono::seconds(seconds);
     if (box.wait_for_name("ru.quorvex.server", daemon, limit)) {
         std::printf("sandbox: ru.quorvex.server is owned; sending SIGTERM\n");
@@ -79,10 +61,19 @@ int run(int argc, char** argv) {
 
     std::printf("journal (domain ztctld):\n");
     for (const auto& entry : box.journal().entries_of("ztctld")) {
-        std::printf("  <%s> %-7s %s\n", entry.priority().c_str(), priority_name(entry.priority()),
+        const std::string p = entry.priority();
+        std::printf("  <%s> %-7s %s\n", p.c_str(),
+                    p == "3"   ? "error"
+                    : p == "4" ? "warning"
+                    : p == "6" ? "info"
+                               : "other",
                     entry.message().c_str());
     }
-    std::printf("sandbox: ztctld %s; pid file %s\n", describe(status).c_str(),
+    const std::string ended = !status ? "still running"
+                              : WIFEXITED(*status)
+                                  ? "exited with status " + std::to_string(WEXITSTATUS(*status))
+                                  : "killed by signal " + std::to_string(WTERMSIG(*status));
+    std::printf("sandbox: ztctld %s; pid file %s\n", ended.c_str(),
                 box.exists("/var/run/ztctld.pid") ? "still present" : "removed");
     return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : 1;
 }

@@ -54,49 +54,48 @@ class CommandLine : public ::testing::Test {
     }
     void TearDown() override { prctl(PR_SET_CHILD_SUBREAPER, 0); }
 
-    // Runs the daemon with args; its exit code (-1 when it did not exit), output and errors.
-    static int run(const std::vector<std::string>& args, std::string& out, std::string& err) {
+    // Runs the daemon with args; exit code (-1: did not exit), output and errors.
+    struct result {
+        int code;
+        std::string out, err;
+    };
+    static result run(const std::vector<std::string>& args) {
         std::vector<std::string> argv{zt_testing::sandbox::daemon_path()};
         argv.insert(argv.end(), args.begin(), args.end());
-        zt_testing::spawn_options io;
-        io.env = zt_testing::environment_with({"LANG", "LANGUAGE"}, {"LC_ALL=C"});
-        const auto r = zt_testing::run_captured(argv, 10s, io);
-        out = r.out;
-        err = r.err;
-        return r.status && WIFEXITED(*r.status) ? WEXITSTATUS(*r.status) : -1;
+        zt_testing::spawn_options io{
+            .env = zt_testing::environment_with({"LANG", "LANGUAGE"}, {"LC_ALL=C"})};
+        auto r = zt_testing::run_captured(argv, 10s, io);
+        return {r.status && WIFEXITED(*r.status) ? WEXITSTATUS(*r.status) : -1, r.out, r.err};
     }
 };
 
 TEST_F(CommandLine, HelpPrintsTheUsageAndSucceedsWithoutDetaching) {
-    const std::vector<std::string> cases[] = {{"-h"}, {"--help"}, {"-h", "-d"}};
-    for (const auto& args : cases) {
-        const std::string label = ::testing::PrintToString(args);
-        std::string out, err;
-        EXPECT_EQ(run(args, out, err), 0) << label;
-        EXPECT_EQ(out, kUsage) << label;
-        EXPECT_EQ(err, "") << label;
-        EXPECT_TRUE(reap_orphans(0ms).empty()) << label;
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-h"}, {"--help"}, {"-h", "-d"}}) {
+        const auto r = run(args);
+        EXPECT_EQ(r.code, 0) << args.back();
+        EXPECT_EQ(r.out, kUsage) << args.back();
+        EXPECT_EQ(r.err, "") << args.back();
+        EXPECT_TRUE(reap_orphans(0ms).empty()) << args.back();
     }
 }
 
 TEST_F(CommandLine, DetachBeforeHelpPrintsFromTheDetachedGrandchild) {
-    std::string out, err;
-    EXPECT_EQ(run({"-d", "-h"}, out, err), 0);
-    EXPECT_EQ(out, kUsage);  // exactly once: nothing buffered was duplicated by the forks
+    const auto r = run({"-d", "-h"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, kUsage);  // exactly once: no buffer duplicated by the forks
     // The session leader and the grandchild that printed the usage, both exiting with 0.
     EXPECT_EQ(reap_orphans(5s), (std::vector<int>{0, 0}));
 }
 
 TEST_F(CommandLine, UnknownOptionOrBareWordPrintsTheUsageAndFails) {
     for (const char* option : {"-x", "--verbose", "foo"}) {
-        std::string out, err;
-        EXPECT_EQ(run({option}, out, err), 1) << option;
-        EXPECT_EQ(out, kUsage) << option;
+        const auto r = run({option});
+        EXPECT_EQ(r.code, 1) << option;
+        EXPECT_EQ(r.out, kUsage) << option;
         EXPECT_TRUE(reap_orphans(0ms).empty()) << option;
     }
-    std::string out, err;
-    run({"foo"}, out, err);
-    EXPECT_EQ(err, zt_testing::sandbox::daemon_path() + ": Unknown option \"foo\"\n");
+    EXPECT_EQ(run({"foo"}).err, zt_testing::sandbox::daemon_path() + ": Unknown option \"foo\"\n");
 }
 
 }  // namespace

@@ -22,22 +22,22 @@ std::string binary_field(const std::string& key, const std::string& value) {
 
 TEST(JournalProtocol, PlainAndBinaryFieldsAreRead) {
     struct row {
-        std::string data, message, domain;
+        std::string data, message, domain, priority;
     };
     const row rows[] = {
         {"MESSAGE=Unable to read config file: Success\nPRIORITY=3\nGLIB_DOMAIN=ztctld\n",
-         "Unable to read config file: Success", "ztctld"},
+         "Unable to read config file: Success", "ztctld", "3"},
         {"PRIORITY=6\n" + binary_field("MESSAGE", "a=b\nc\n") + "GLIB_DOMAIN=ztctld\n", "a=b\nc\n",
-         "ztctld"},
-        {"GLIB_DOMAIN=\nMESSAGE=x=1\n", "x=1", ""},
+         "ztctld", "6"},
+        {"GLIB_DOMAIN=\nMESSAGE=x=1\n", "x=1", "", ""},
     };
     for (const auto& r : rows) {
         const auto e = parse_journal_message(r.data);
         ASSERT_TRUE(e) << ::testing::PrintToString(r.data);
         EXPECT_EQ(e->message(), r.message);
         EXPECT_EQ(e->domain(), r.domain);
+        EXPECT_EQ(e->priority(), r.priority);
     }
-    EXPECT_EQ(parse_journal_message("MESSAGE=m\nPRIORITY=3\n")->priority(), "3");
 }
 
 TEST(JournalProtocol, MalformedMessagesAreRejected) {

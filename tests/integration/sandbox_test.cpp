@@ -27,18 +27,6 @@ class Sandbox : public ::testing::Test {
         m_box = std::make_unique<sandbox>(sandbox::options{.with_bus = false});
     }
 
-    // Has util-linux logger inside the sandbox send the fields of file (a sandbox path) to
-    // the journal; the message that arrives with text, if any.
-    std::optional<zt_testing::journal_entry> log_from_inside(const std::string& file,
-                                                             const std::string& text) {
-        const zt_testing::unique_fd in(open(m_box->host_path(file).c_str(), O_RDONLY | O_CLOEXEC));
-        zt_testing::spawn_options io;
-        io.stdin_fd = in.get();
-        auto logger = m_box->spawn({"/usr/bin/logger", "--journald"}, io);
-        EXPECT_TRUE(logger.wait(10s));
-        return m_box->journal().wait_for([&](const auto& e) { return e.message() == text; }, 10s);
-    }
-
     std::unique_ptr<sandbox> m_box;
 };
 
@@ -69,7 +57,12 @@ TEST_F(Sandbox, JournalReceivesWhatAProgramInsideLogsOfAnySize) {
     }
     for (const std::string& text : {std::string("probe 100% done"), std::string(600 * 1024, 'z')}) {
         m_box->write_file("/run/zt-sandbox/message", "MESSAGE=" + text + "\nPRIORITY=3\n");
-        const auto entry = log_from_inside("/run/zt-sandbox/message", text);
+        const zt_testing::unique_fd in(
+            open(m_box->host_path("/run/zt-sandbox/message").c_str(), O_RDONLY | O_CLOEXEC));
+        EXPECT_TRUE(
+            m_box->spawn({"/usr/bin/logger", "--journald"}, {.stdin_fd = in.get()}).wait(10s));
+        const auto entry =
+            m_box->journal().wait_for([&](const auto& e) { return e.message() == text; }, 10s);
         ASSERT_TRUE(entry) << text.size();
         EXPECT_EQ(entry->priority(), "3");
     }

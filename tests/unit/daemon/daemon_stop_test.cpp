@@ -12,17 +12,10 @@
 
 namespace {
 
-// The messages logged since the capture started.
-std::vector<std::string> messages() {
-    std::vector<std::string> out;
-    for (const auto& r : zt_testing::log_capture::records()) {
-        out.push_back(r.at("MESSAGE"));
-    }
-    return out;
-}
+using zt_testing::log_capture;
 
 TEST(DaemonStop, StopBeforeTheDatabaseWasLoadedSavesNothingAndReportsNothing) {
-    const auto& records = zt_testing::log_capture::start();
+    const auto& records = log_capture::start();
     Daemon daemon;
     daemon.stop();
     ASSERT_EQ(records.size(), 1u);
@@ -32,24 +25,23 @@ TEST(DaemonStop, StopBeforeTheDatabaseWasLoadedSavesNothingAndReportsNothing) {
 
 Daemon* g_stop_target = nullptr;
 
-void stop_target(int signal) {
-    if (signal == SIGTERM && g_stop_target != nullptr) {
-        g_stop_target->stop();
-    }
-}
-
 TEST(DaemonStop, SigtermBeforeTheLoopRunsStopsItAsSoonAsItRuns) {
-    zt_testing::log_capture::start();
+    log_capture::start();
     Daemon daemon;
     g_stop_target = &daemon;
-    const unsigned source = watch_termination(stop_target);
+    const unsigned source = watch_termination([](int signal) {
+        if (signal == SIGTERM && g_stop_target != nullptr) {
+            g_stop_target->stop();
+        }
+    });
     // Only recorded: the process survives, and nothing is stopped inside the signal context.
     ASSERT_EQ(raise(SIGTERM), 0);
-    EXPECT_TRUE(messages().empty());
+    EXPECT_TRUE(log_capture::messages().empty());
     daemon.start();  // returns only because the pending SIGTERM stops the daemon
     g_source_remove(source);
     g_stop_target = nullptr;
-    EXPECT_EQ(messages(), (std::vector<std::string>{"Starting the demon", "Stopping the daemon"}));
+    EXPECT_EQ(log_capture::messages(),
+              (std::vector<std::string>{"Starting the demon", "Stopping the daemon"}));
 }
 
 TEST(MainLoop, StoppedLoopDoesNotRunAgainAndRepeatedStopIsHarmless) {

@@ -16,7 +16,7 @@ struct Tracked {
     int id;
 };
 
-TEST(StoreManager, DuplicateBorrowedAddKeepsTheFirst) {
+TEST(StoreManager, DuplicateAddKeepsTheFirstBorrowedOrShared) {
     int destroyed = 0;
     Tracked first(&destroyed, 1);
     Tracked second(&destroyed, 2);
@@ -24,19 +24,15 @@ TEST(StoreManager, DuplicateBorrowedAddKeepsTheFirst) {
     EXPECT_TRUE(store.add("pair", first));
     EXPECT_FALSE(store.add("pair", second));
     EXPECT_EQ(store.get<Tracked>("pair").get(), &first);
-}
 
-TEST(StoreManager, DuplicateSharedAddKeepsTheFirstAndDropsNothingOfIt) {
-    int destroyed = 0;
-    ztl::StoreManager store;
-    auto first = std::make_shared<Tracked>(&destroyed, 1);
-    EXPECT_TRUE(store.add("stop", first));
-    EXPECT_FALSE(store.add("stop", std::make_shared<Tracked>(&destroyed, 2)));
+    auto shared = std::make_shared<Tracked>(&destroyed, 3);
+    EXPECT_TRUE(store.add("stop", shared));
+    EXPECT_FALSE(store.add("stop", std::make_shared<Tracked>(&destroyed, 4)));
     EXPECT_EQ(destroyed, 1);  // the refused rvalue share was the only one
-    first.reset();
+    shared.reset();
     auto got = store.get<Tracked>("stop");
     ASSERT_TRUE(got);
-    EXPECT_EQ(got->id, 1);
+    EXPECT_EQ(got->id, 3);
     EXPECT_EQ(destroyed, 1);
 }
 
