@@ -52,10 +52,7 @@ std::optional<journal_entry> parse_journal_message(std::string_view data) {
 fake_journal::fake_journal(const std::string& socket_path) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (socket_path.size() >= sizeof address.sun_path) {
-        throw std::system_error(ENAMETOOLONG, std::generic_category(), socket_path);
-    }
-    std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
+    socket_path.copy(address.sun_path, sizeof address.sun_path - 1);  // a cut path fails to bind
     m_fd.reset(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (m_fd.get() < 0) {
         throw std::system_error(errno, std::generic_category(), "journal socket");
@@ -123,15 +120,11 @@ std::vector<journal_entry> fake_journal::entries_of(const std::string& domain) {
 std::optional<journal_entry> fake_journal::wait_for(
     const std::function<bool(const journal_entry&)>& match, std::chrono::milliseconds timeout) {
     std::optional<journal_entry> found;
-    std::size_t checked = 0;
     wait_until(
         [&] {
             drain();
-            for (; checked < m_entries.size() && !found; ++checked) {
-                if (match(m_entries[checked])) {
-                    found = m_entries[checked];
-                }
-            }
+            const auto it = std::ranges::find_if(m_entries, match);
+            found = it == m_entries.end() ? std::nullopt : std::optional(*it);
             return found.has_value();
         },
         timeout);

@@ -27,11 +27,11 @@ class log_capture {
         static std::vector<log_record> kept;
         return kept;
     }
-    // The MESSAGE fields of records(), in order.
-    static std::vector<std::string> messages() {
+    // The field key of every record kept, in order ("-" where absent).
+    static std::vector<std::string> values(const std::string& key = "MESSAGE") {
         std::vector<std::string> out;
         for (const auto& r : records()) {
-            out.push_back(r.at("MESSAGE"));
+            out.push_back(r.contains(key) ? r.at(key) : "-");
         }
         return out;
     }

@@ -25,20 +25,19 @@ namespace {
 constexpr unsigned kCloseRangeCloexec = 1U << 2;
 
 // Only async-signal-safe calls: the parent may have threads.
+// A program that cannot be started exits with 127, as from a shell.
 [[noreturn]] void exec_child(char* const* argv, char* const* envp, const spawn_options& o,
-                             int null_fd, int error_fd) {
+                             int null_fd) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     const int in = o.stdin_fd >= 0 ? o.stdin_fd : null_fd;
     if ((o.ns_fd < 0 || setns(o.ns_fd, CLONE_NEWNS) == 0) && chdir("/") == 0 && dup2(in, 0) >= 0 &&
         (o.stdout_fd < 0 || dup2(o.stdout_fd, 1) >= 0) &&
         (o.stderr_fd < 0 || dup2(o.stderr_fd, 2) >= 0) &&
         (o.extra_fd < 0 || dup2(o.extra_fd, 3) >= 0)) {
-        // Nothing else of the parent reaches the program; error_fd stays usable until exec.
+        // Nothing else of the parent reaches the program.
         syscall(SYS_close_range, o.extra_fd >= 0 ? 4U : 3U, ~0U, kCloseRangeCloexec);
         execve(argv[0], argv, envp);
     }
-    const int err = errno;
-    (void)!write(error_fd, &err, sizeof err);
     _exit(127);
 }
 
@@ -99,24 +98,15 @@ child_process child_process::spawn(const std::vector<std::string>& argv,
     if (null_fd.get() < 0) {
         throw std::system_error(errno, std::generic_category(), "spawn: /dev/null");
     }
-    auto error_pipe = make_pipe();
     const pid_t pid = fork();
     if (pid == 0) {
-        exec_child(args.data(), options.env ? envs.data() : environ, options, null_fd.get(),
-                   error_pipe.write.get());
+        exec_child(args.data(), options.env ? envs.data() : environ, options, null_fd.get());
     }
     if (pid < 0) {
         throw std::system_error(errno, std::generic_category(), "spawn: fork");
     }
-    error_pipe.write.reset();
     child_process child;
     child.m_pid = pid;
-    int exec_errno = 0;
-    if (read(error_pipe.read.get(), &exec_errno, sizeof exec_errno) ==
-        static_cast<ssize_t>(sizeof exec_errno)) {
-        child.wait(std::chrono::milliseconds(5000));
-        throw std::system_error(exec_errno, std::generic_category(), "spawn: exec " + argv[0]);
-    }
     return child;
 }
 
@@ -172,16 +162,13 @@ run_result run_captured(const std::vector<std::string>& argv, std::chrono::milli
 
 std::vector<std::string> environment_with(const std::vector<std::string>& drop,
                                           const std::vector<std::string>& add) {
-    auto name_of = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
-    auto named = [&](const std::string& name) {
-        return std::find(drop.begin(), drop.end(), name) != drop.end() ||
-               std::any_of(add.begin(), add.end(),
-                           [&](const std::string& a) { return name_of(a) == name; });
-    };
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
-        if (!named(name_of(*e))) {
-            env.emplace_back(*e);
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('='));
+        auto same = [&](const std::string& d) { return d == name || d.starts_with(name + "="); };
+        if (std::ranges::none_of(drop, same) && std::ranges::none_of(add, same)) {
+            env.push_back(entry);
         }
     }
     env.insert(env.end(), add.begin(), add.end());

@@ -33,7 +33,8 @@ class child_process {
     child_process(child_process&& other) noexcept { *this = std::move(other); }
     child_process& operator=(child_process&& other) noexcept;
 
-    // Starts argv[0] with argv; throws std::system_error when it cannot be started.
+    // Starts argv[0] with argv (exit status 127 when it cannot be run); throws
+    // std::system_error when no process can be made.
     static child_process spawn(const std::vector<std::string>& argv,
                                const spawn_options& options = {});
 

@@ -31,15 +31,14 @@ struct holder_status {
     int error;
 };
 
-// Runs in the forked holder: only system calls, the parent may have threads.
-[[noreturn]] void hold_namespace(int report_fd, int control_fd) {
+// Runs in the forked holder until the sandbox (or the test's death) kills it; only system
+// calls, the parent may have threads.
+[[noreturn]] void hold_namespace(int report_fd) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    // Other sandboxes' control pipes must not stay open here, or their holders never end.
-    const auto [low, high] =
-        std::minmax(static_cast<unsigned>(report_fd), static_cast<unsigned>(control_fd));
-    syscall(SYS_close_range, 3U, low - 1, 0U);
-    syscall(SYS_close_range, low + 1, high - 1, 0U);
-    syscall(SYS_close_range, high + 1, ~0U, 0U);
+    // Other sandboxes' descriptors (their namespaces above all) must not be kept alive here.
+    const auto fd = static_cast<unsigned>(report_fd);
+    syscall(SYS_close_range, 3U, fd - 1, 0U);
+    syscall(SYS_close_range, fd + 1, ~0U, 0U);
     holder_status status{0, 0};
     auto step = [&](int number, bool ok) {
         if (!ok) {
@@ -62,11 +61,9 @@ struct holder_status {
     }
     (void)!write(report_fd, &status, sizeof status);
     close(report_fd);
-    char byte = 0;
-    for (ssize_t r = 1; r > 0 || (r < 0 && errno == EINTR);) {
-        r = read(control_fd, &byte, 1);  // until the sandbox closes its end
+    for (;;) {
+        pause();
     }
-    _exit(0);
 }
 
 }  // namespace
@@ -98,16 +95,14 @@ std::string sandbox::unavailable_reason(const options& opts) {
 
 sandbox::sandbox(const options& opts) {
     pipe_ends report = make_pipe();
-    pipe_ends control = make_pipe();
     m_holder = fork();
     if (m_holder == 0) {
-        hold_namespace(report.write.get(), control.read.get());
+        hold_namespace(report.write.get());
     }
     if (m_holder < 0) {
         throw std::system_error(errno, std::generic_category(), "fork");
     }
     report.write.reset();
-    m_control = std::move(control.write);
     holder_status status{-1, 0};
     const ssize_t got = read(report.read.get(), &status, sizeof status);
     try {
@@ -134,8 +129,8 @@ sandbox::sandbox(const options& opts) {
 }
 
 void sandbox::release() noexcept {
-    // Everything in the sandbox's mount namespace goes, detached daemons included; the
-    // holder ends when its control pipe closes.
+    // Everything in the sandbox's mount namespace goes, detached daemons included, then the
+    // holder and with it the namespace.
     struct stat ns {};
     if (m_holder > 0 && m_ns.get() >= 0 && fstat(m_ns.get(), &ns) == 0) {
         std::error_code ec;
@@ -153,7 +148,6 @@ void sandbox::release() noexcept {
     m_bus = child_process();
     m_journal.reset();
     m_ns.reset();
-    m_control.reset();
     if (m_holder > 0) {
         kill(m_holder, SIGKILL);
         while (waitpid(m_holder, nullptr, 0) < 0 && errno == EINTR) {

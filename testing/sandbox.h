@@ -30,8 +30,7 @@ class sandbox {
     // The service directory that provision() fills.
     static constexpr const char* service_dir = "/etc/ztctl/service";
 
-    // Why a sandbox cannot be built here (not root, no namespaces, no dbus-daemon); empty if
-    // it can.
+    // Why a sandbox cannot be built here (not root, no namespaces, ...); empty if it can.
     static std::string unavailable_reason(const options& opts = {});
     // Builds the sandbox; throws std::runtime_error / std::system_error on failure.
     explicit sandbox(const options& opts = {});
@@ -66,19 +65,16 @@ class sandbox {
     // Starts the ztctld under test inside, with the "C" locale and the default bus address.
     child_process start_daemon(const std::vector<std::string>& args = {},
                                spawn_options io = {}) const;
-    // Starts any program inside.
     child_process spawn(const std::vector<std::string>& argv, spawn_options io = {}) const;
 
     fake_journal& journal() { return *m_journal; }
-    // The private bus's address as seen from the host.
-    std::string bus_address() const;
+    std::string bus_address() const;  // the private bus's, as seen from the host
     // Waits until name is owned on the private bus, owner exits, or timeout.
     bool wait_for_name(const std::string& name, child_process& owner,
                        std::chrono::milliseconds timeout) const;
     // The sandbox's mount namespace, for setns() in a forked child.
     int namespace_fd() const noexcept { return m_ns.get(); }
-    // The daemon binary under test.
-    static std::string daemon_path();
+    static std::string daemon_path();  // the daemon binary under test
 
   private:
     void start_bus();
@@ -86,7 +82,6 @@ class sandbox {
     void release() noexcept;
 
     pid_t m_holder = -1;
-    unique_fd m_control;  // closing it ends the holder
     unique_fd m_ns;
     std::string m_root;  // /proc/<holder>/root
     std::unique_ptr<fake_journal> m_journal;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -30,26 +31,14 @@ class CredentialsFile : public ::testing::Test {
 // Bytes first, first + 1, ... (wrapping at 0xFF).
 std::vector<unsigned char> counting(std::size_t size, unsigned char first) {
     std::vector<unsigned char> bytes(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<unsigned char>(first + i);
-    }
+    std::iota(bytes.begin(), bytes.end(), first);
     return bytes;
 }
 
-TEST_F(CredentialsFile, SecretBecomesLowerCaseHexAndTheRestIsTheContainer) {
-    std::error_code ec;
-    // Crosses 0xFF -> 0x00, so padding and case show.
-    const auto credentials = load(counting(37, 0xF0), ec);
-    EXPECT_FALSE(ec);
-    EXPECT_EQ(credentials.first,
-              L"f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff000102030405060708090a0b0c0d0e0f");
-    EXPECT_EQ(credentials.second, (std::vector<unsigned char>{0x10, 0x11, 0x12, 0x13, 0x14}));
-}
-
 // Thirty-two bytes or fewer give no container; every byte beyond them is kept.
-TEST_F(CredentialsFile, ContainerIsEverythingAfterTheFirstThirtyTwoBytes) {
+TEST_F(CredentialsFile, SecretBecomesLowerCaseHexAndTheRestIsTheContainer) {
     for (std::size_t size : {0u, 1u, 31u, 32u, 33u, 32u + 70000u}) {
-        const auto bytes = counting(size, 7);
+        const auto bytes = counting(size, 0xF0);  // crosses 0xFF -> 0x00: padding and case show
         std::error_code ec;
         const auto credentials = load(bytes, ec);
         EXPECT_FALSE(ec) << size;
@@ -57,6 +46,10 @@ TEST_F(CredentialsFile, ContainerIsEverythingAfterTheFirstThirtyTwoBytes) {
                   std::vector<unsigned char>(bytes.begin() + std::min<std::size_t>(size, 32),
                                              bytes.end()))
             << size;
+        if (size > 32) {
+            EXPECT_EQ(credentials.first,
+                      L"f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff000102030405060708090a0b0c0d0e0f");
+        }
     }
 }
 

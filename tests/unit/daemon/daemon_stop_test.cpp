@@ -36,11 +36,11 @@ TEST(DaemonStop, SigtermBeforeTheLoopRunsStopsItAsSoonAsItRuns) {
     });
     // Only recorded: the process survives, and nothing is stopped inside the signal context.
     ASSERT_EQ(raise(SIGTERM), 0);
-    EXPECT_TRUE(log_capture::messages().empty());
+    EXPECT_TRUE(log_capture::values().empty());
     daemon.start();  // returns only because the pending SIGTERM stops the daemon
     g_source_remove(source);
     g_stop_target = nullptr;
-    EXPECT_EQ(log_capture::messages(),
+    EXPECT_EQ(log_capture::values(),
               (std::vector<std::string>{"Starting the demon", "Stopping the daemon"}));
 }
 

@@ -13,15 +13,6 @@ namespace {
 using zt_testing::log_capture;
 using strings = std::vector<std::string>;
 
-// The given field of every captured message, in order ("-" when absent).
-strings field(const std::string& key) {
-    strings out;
-    for (const auto& r : log_capture::records()) {
-        out.push_back(r.count(key) != 0 ? r.at(key) : "-");
-    }
-    return out;
-}
-
 class LoggerTest : public ::testing::Test {
   protected:
     void SetUp() override { log_capture::start(); }
@@ -33,29 +24,23 @@ TEST_F(LoggerTest, PercentInAnArgumentIsPrintedUnchanged) {
     const std::string path = "/srv/%s%n%d 100%";
     const char* pointer = "two %s";
     ztl::Logger::warning("Unable to mount the disk: %s (%s, %s)", path, pointer, "three");
-    EXPECT_EQ(log_capture::messages(),
+    EXPECT_EQ(log_capture::values(),
               strings{"Unable to mount the disk: /srv/%s%n%d 100% (two %s, three)"});
 }
 
 // Error returns to the caller like the other levels: GLib's own error level would abort.
-TEST_F(LoggerTest, EachLevelHasItsJournalPriorityAndReturns) {
-    ztl::Logger::init("ztctld");
+// Each message carries the domain current at the call; init(nullptr) leaves it as it is.
+TEST_F(LoggerTest, EachLevelReturnsWithItsPriorityAndTheCurrentDomain) {
+    ztl::Logger::init("first");
     ztl::Logger::error("%s", "e");
+    ztl::Logger::init(nullptr);
     ztl::Logger::critical("%s", "c");
+    ztl::Logger::init("ztctld");
     ztl::Logger::warning("%s", "w");
     ztl::Logger::info("%s", "i");
-    EXPECT_EQ(log_capture::messages(), (strings{"e", "c", "w", "i"}));
-    EXPECT_EQ(field("PRIORITY"), (strings{"3", "4", "4", "6"}));
-}
-
-TEST_F(LoggerTest, MessageCarriesTheDomainCurrentAtTheCall) {
-    ztl::Logger::init("first");
-    ztl::Logger::info("%s", "a");
-    ztl::Logger::init(nullptr);  // leaves the domain as it is
-    ztl::Logger::info("%s", "b");
-    ztl::Logger::init("ztctld");
-    ztl::Logger::info("%s", "c");
-    EXPECT_EQ(field("GLIB_DOMAIN"), (strings{"first", "first", "ztctld"}));
+    EXPECT_EQ(log_capture::values(), (strings{"e", "c", "w", "i"}));
+    EXPECT_EQ(log_capture::values("PRIORITY"), (strings{"3", "4", "4", "6"}));
+    EXPECT_EQ(log_capture::values("GLIB_DOMAIN"), (strings{"first", "first", "ztctld", "ztctld"}));
 }
 
 // A fresh process, so the domain has never been set.
@@ -64,8 +49,8 @@ TEST_F(LoggerTest, MessageBeforeInitHasNoDomain) {
     EXPECT_EXIT(
         {
             ztl::Logger::info("%s", "early");
-            std::exit(log_capture::messages() == strings{"early"} &&
-                              field("GLIB_DOMAIN") == strings{"-"}
+            std::exit(log_capture::values() == strings{"early"} &&
+                              log_capture::values("GLIB_DOMAIN") == strings{"-"}
                           ? 0
                           : 1);
         },
