@@ -13,7 +13,7 @@
 
 namespace peer {
 
-// 2024-01-31 23:59:59 UTC.
+// 2024-01-31 23:59:59 UTC, also the creation time of the reference container.
 constexpr std::time_t kCreated = 1706745599;
 inline const std::wstring kServicePassword = L"5e7a0c1d9f2b4a6e8c0d1f3a5b7c9e0f";
 
