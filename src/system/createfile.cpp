@@ -1,7 +1,6 @@
 #include "system/createfile.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,15 +36,8 @@ bool create_file(const std::string& path, off_t size, std::error_code& ec) {
     }
     const int err = ::posix_fallocate(fd.get(), 0, size);
     if (err != 0) {
+        // The new file stays: the caller that asked for it decides whether to remove it.
         ec.assign(err, std::system_category());
-        // O_EXCL made the file ours; it is removed only while the name still refers to it,
-        // so a file someone put in its place meanwhile is left alone.
-        struct stat ours {};
-        struct stat named {};
-        if (::fstat(fd.get(), &ours) == 0 && ::lstat(path.c_str(), &named) == 0 &&
-            ours.st_dev == named.st_dev && ours.st_ino == named.st_ino) {
-            ::unlink(path.c_str());
-        }
         return false;
     }
     return true;

@@ -42,12 +42,13 @@ TEST_F(OsCreateFile, IsExclusive) {
     EXPECT_EQ(ec, std::error_code(ENOENT, std::system_category()));
 }
 
-TEST_F(OsCreateFile, FailedReservationRemovesTheNewFile) {
+TEST_F(OsCreateFile, FailedReservationLeavesTheNewFileForTheCaller) {
     std::error_code ec;
     // posix_fallocate refuses a zero length.
     EXPECT_FALSE(os::create_file(path("empty"), 0, ec));
     EXPECT_EQ(ec, std::error_code(EINVAL, std::system_category()));
-    EXPECT_FALSE(os::exists(path("empty")));
+    EXPECT_TRUE(os::exists(path("empty")));
+    EXPECT_EQ(stat_of(path("empty")).st_size, 0);
 }
 
 using OsFiles = TempDir;
