@@ -9,9 +9,8 @@ namespace foundation {
 // first so that exactly one reply goes out on every return path.
 template <typename F>
 class Defer {
-public:
-    explicit Defer(F&& f) noexcept(std::is_nothrow_move_constructible_v<F>)
-        : m_f(std::move(f)) {}
+  public:
+    explicit Defer(F&& f) noexcept(std::is_nothrow_move_constructible_v<F>) : m_f(std::move(f)) {}
     explicit Defer(const F& f) : m_f(f) {}
 
     Defer(Defer&& other) noexcept(std::is_nothrow_move_constructible_v<F>)
@@ -29,7 +28,7 @@ public:
     // The callable will not be called.
     void dismiss() noexcept { m_active = false; }
 
-private:
+  private:
     F m_f;
     bool m_active = true;
 };

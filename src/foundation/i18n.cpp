@@ -4,6 +4,8 @@
 
 namespace foundation {
 
-const char* translate(const char* text) { return dgettext(ZT_TEXT_DOMAIN, text); }
+const char* translate(const char* text) {
+    return dgettext(ZT_TEXT_DOMAIN, text);
+}
 
 }  // namespace foundation
