@@ -9,6 +9,8 @@
 #include "crypto/hasher.h"
 #include "crypto/randomizer.h"
 #include "database/database.h"
+#include "system/cast.h"
+#include "system/text.h"
 #include "ztcrypto/ztcrypto.h"
 
 namespace provision {
@@ -43,14 +45,8 @@ bool create_container(crypto_factory& factory, const std::wstring& password, std
 }  // namespace
 
 std::wstring service_password(const bytes& secret) {
-    static constexpr wchar_t kDigits[] = L"0123456789abcdef";
-    std::wstring text;
-    text.reserve(secret.size() * 2);
-    for (const unsigned char byte : secret) {
-        text.push_back(kDigits[byte >> 4]);
-        text.push_back(kDigits[byte & 0x0F]);
-    }
-    return text;
+    // The same conversion the daemon applies when it reads "service.bin".
+    return cast::to_wstring(util::hexlify(secret));
 }
 
 crypto_factory make_factory() {
