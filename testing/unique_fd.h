@@ -7,30 +7,11 @@
 #include <system_error>
 #include <utility>
 
+#include "system/unique_fd.h"
+
 namespace zt_testing {
 
-// Owns one file descriptor and closes it on destruction or reset.
-class unique_fd {
-  public:
-    explicit unique_fd(int fd = -1) noexcept : m_fd(fd) {}
-    ~unique_fd() { reset(); }
-    unique_fd(unique_fd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    unique_fd& operator=(unique_fd&& other) noexcept {
-        reset(std::exchange(other.m_fd, -1));
-        return *this;
-    }
-    int get() const noexcept { return m_fd; }
-    // Closes the descriptor held so far and takes fd instead.
-    void reset(int fd = -1) noexcept {
-        if (m_fd >= 0 && m_fd != fd) {
-            close(m_fd);
-        }
-        m_fd = fd;
-    }
-
-  private:
-    int m_fd;
-};
+using unique_fd = os::unique_fd;
 
 struct pipe_ends {
     unique_fd read;

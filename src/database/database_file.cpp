@@ -8,33 +8,11 @@
 #include <cstdio>
 #include <utility>
 
+#include "system/unique_fd.h"
+
 namespace db::file {
 
 namespace {
-
-// Owns one open descriptor.
-class descriptor {
-  public:
-    explicit descriptor(int fd) noexcept : m_fd(fd) {}
-    descriptor(const descriptor&) = delete;
-    descriptor& operator=(const descriptor&) = delete;
-    ~descriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-
-    int get() const noexcept { return m_fd; }
-    explicit operator bool() const noexcept { return m_fd >= 0; }
-    // Closes now so that a failing close (a late write error) can be reported.
-    bool close() noexcept {
-        const int fd = std::exchange(m_fd, -1);
-        return ::close(fd) == 0;
-    }
-
-  private:
-    int m_fd;
-};
 
 std::error_code last_error() {
     return {errno, std::generic_category()};
@@ -68,7 +46,7 @@ bool write_all(int fd, const unsigned char* data, std::size_t size) {
 
 // The rename is only durable once the directory entry itself reached the disk.
 void sync_directory(const std::string& path) {
-    descriptor dir(::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    os::unique_fd dir(::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir) {
         ::fsync(dir.get());
     }
@@ -78,7 +56,7 @@ void sync_directory(const std::string& path) {
 
 bool read(const std::string& path, bytes& data, std::error_code& ec) {
     data.clear();
-    descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    os::unique_fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) {
         ec = last_error();
         return false;
@@ -116,7 +94,7 @@ bool replace(const std::string& path, const bytes& data, std::error_code& ec) {
 bool replace(const std::string& path, const unsigned char* data, std::size_t size,
              std::error_code& ec) {
     const std::string temporary = path + ".new";
-    descriptor fd(
+    os::unique_fd fd(
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!fd) {
         ec = last_error();

@@ -5,27 +5,9 @@
 
 #include <cerrno>
 
+#include "system/unique_fd.h"
+
 namespace os {
-
-namespace {
-
-class unique_fd {
-  public:
-    explicit unique_fd(int fd) noexcept : m_fd(fd) {}
-    unique_fd(const unique_fd&) = delete;
-    unique_fd& operator=(const unique_fd&) = delete;
-    ~unique_fd() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    int get() const noexcept { return m_fd; }
-
-  private:
-    int m_fd;
-};
-
-}  // namespace
 
 bool create_file(const std::string& path, off_t size, std::error_code& ec) {
     ec.clear();
