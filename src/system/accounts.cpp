@@ -32,6 +32,12 @@ int lookup_entry(Lookup&& lookup, passwd& entry, std::vector<char>& buffer, pass
 
 int lookup_name(const std::string& user_name, passwd& entry, std::vector<char>& buffer,
                 passwd*& found) {
+    // The C look-up would stop at an embedded NUL and find another account: "alice\0x"
+    // is no account name, not alice.
+    if (user_name.find('\0') != std::string::npos) {
+        found = nullptr;
+        return 0;
+    }
     return lookup_entry(
         [&](passwd* pwd, char* buf, std::size_t size, passwd** result) {
             return ::getpwnam_r(user_name.c_str(), pwd, buf, size, result);
@@ -42,13 +48,28 @@ int lookup_name(const std::string& user_name, passwd& entry, std::vector<char>& 
 }  // namespace
 
 std::pair<unsigned int, unsigned int> get_user_id(const std::string& user_name) {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::error_code ec;
+    if (!find_user_id(user_name, uid, gid, ec)) {
+        return {0, 0};
+    }
+    return {uid, gid};
+}
+
+bool find_user_id(const std::string& user_name, uid_t& uid, gid_t& gid, std::error_code& ec) {
     passwd entry{};
     std::vector<char> buffer;
     passwd* found = nullptr;
-    if (lookup_name(user_name, entry, buffer, found) != 0 || found == nullptr) {
-        return {0, 0};
+    const int err = lookup_name(user_name, entry, buffer, found);
+    if (err != 0 || found == nullptr) {
+        ec.assign(err != 0 ? err : ENOENT, std::generic_category());
+        return false;
     }
-    return {found->pw_uid, found->pw_gid};
+    ec.clear();
+    uid = found->pw_uid;
+    gid = found->pw_gid;
+    return true;
 }
 
 bool is_user_exist(const std::string& user_name, std::error_code& ec) {

@@ -78,7 +78,12 @@ bool set_owner(const std::string& path, const std::string& user_name) {
 }
 
 bool set_owner(const std::string& path, const std::string& user_name, std::error_code& ec) {
-    const auto [uid, gid] = get_user_id(user_name);
+    uid_t uid = 0;
+    gid_t gid = 0;
+    // Never a fallback owner: uid 0 would hand the file to root and report success.
+    if (!find_user_id(user_name, uid, gid, ec)) {
+        return false;
+    }
     return check(::lchown(path.c_str(), uid, gid), ec);
 }
 

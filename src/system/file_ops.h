@@ -24,8 +24,8 @@ bool mkdir(const char* path, mode_t mode) noexcept;
 bool set_mode(const std::string& path, mode_t mode) noexcept;
 bool set_mode(const std::string& path, mode_t mode, std::error_code& ec) noexcept;
 
-// Gives path to the uid and gid of user_name (an unknown name gives root, uid 0 and gid
-// 0). A symbolic link itself is changed, never the file it points to.
+// Gives path to the uid and gid of user_name. An unknown name gives ENOENT and leaves path
+// as it was. A symbolic link itself is changed, never the file it points to.
 bool set_owner(const std::string& path, const std::string& user_name);
 bool set_owner(const std::string& path, const std::string& user_name, std::error_code& ec);
 

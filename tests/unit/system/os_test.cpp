@@ -101,10 +101,14 @@ TEST_F(OsFiles, SetOwnerGivesFileToUserAndNeverFollowsLinks) {
     ASSERT_TRUE(os::set_owner(path("link"), "daemon", ec));
     EXPECT_EQ(stat_of(path("victim")).st_uid, 0u);
     EXPECT_EQ(stat_of(path("link")).st_uid, uid);
-    // An unknown user gives the file to root.
-    EXPECT_TRUE(os::set_owner(path("f"), "zt-no-such-user-4711"));
-    EXPECT_EQ(stat_of(path("f")).st_uid, 0u);
-    EXPECT_EQ(stat_of(path("f")).st_gid, 0u);
+    // An unknown account is an error, never a fallback to root, and the file stays as it was.
+    for (const std::string& unknown :
+         {std::string("zt-no-such-user-4711"), std::string("daemon\0x", 8)}) {
+        EXPECT_FALSE(os::set_owner(path("f"), unknown, ec));
+        EXPECT_EQ(ec, std::error_code(ENOENT, std::generic_category()));
+        EXPECT_EQ(stat_of(path("f")).st_uid, uid);
+        EXPECT_EQ(stat_of(path("f")).st_gid, gid);
+    }
 }
 
 TEST_F(OsFiles, LsListsEveryEntryIncludingDots) {
@@ -118,13 +122,23 @@ TEST_F(OsFiles, LsListsEveryEntryIncludingDots) {
 }
 
 TEST(OsAccounts, KnownAndUnknownNames) {
-    for (const char* name : {"root", "zt-no-such-user-4711", ""}) {
+    const std::string root_and_more("root\0x", 6);  // the C look-up alone would find root
+    for (const std::string& name :
+         {std::string("root"), std::string("zt-no-such-user-4711"), std::string(), root_and_more}) {
         EXPECT_EQ(os::get_user_id(name), (std::pair<unsigned int, unsigned int>{0, 0})) << name;
     }
     std::error_code ec;
+    uid_t uid = 7;
+    gid_t gid = 7;
+    EXPECT_TRUE(os::find_user_id("root", uid, gid, ec));
+    EXPECT_EQ(std::pair(uid, gid), std::pair(uid_t{0}, gid_t{0}));
+    for (const std::string& unknown : {std::string("zt-no-such-user-4711"), root_and_more}) {
+        EXPECT_FALSE(os::find_user_id(unknown, uid, gid, ec));
+        EXPECT_EQ(ec, std::error_code(ENOENT, std::generic_category()));
+        EXPECT_FALSE(os::is_user_exist(unknown, ec));
+        EXPECT_FALSE(ec);
+    }
     EXPECT_TRUE(os::is_user_exist("root", ec));
-    EXPECT_FALSE(os::is_user_exist("zt-no-such-user-4711", ec));
-    EXPECT_FALSE(ec);
     EXPECT_EQ(os::get_user_name(0), "root");
     EXPECT_EQ(os::get_user_name(static_cast<uid_t>(0x7FFFFFF0)), "");
 }
