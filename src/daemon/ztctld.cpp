@@ -15,6 +15,7 @@
 #include <string>
 
 #include "daemon/daemon.h"
+#include "daemon/pid_file.h"
 #include "daemon/service_paths.h"
 #include "daemon/termination.h"
 #include "foundation/i18n.h"
@@ -129,24 +130,18 @@ void setup_misc() {
     }
 }
 
+// Held, and locked, from update_pid until remove_pid.
+pid_file running_pid_file;
+
+// A second instance cannot take the lock: it leaves the running daemon's file alone and
+// goes on without one.
 void update_pid() {
-    // An explicit mode: with the file mask at 0 a default creation would leave the pid
-    // file writable by everyone.
-    const int fd = open(name::service::pid_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return;
-    }
-    const std::string text = std::to_string(getpid()) + "\n";
-    const ssize_t written = write(fd, text.data(), text.size());
-    (void)written;
-    close(fd);
+    (void)running_pid_file.acquire(name::service::pid_path, getpid());
 }
 
+// Only the instance that wrote the file removes it.
 void remove_pid() {
-    struct stat st {};
-    if (stat(name::service::pid_path, &st) == 0) {
-        unlink(name::service::pid_path);
-    }
+    running_pid_file.remove();
 }
 
 int daemon() {

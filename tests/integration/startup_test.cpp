@@ -134,6 +134,25 @@ TEST_F(Startup, PidFileHoldsThePidWhileRunningAndIsGoneAfter) {
     EXPECT_TRUE(logged_line_starting(kServiceRead));
 }
 
+// A second instance, which fails at its own start, leaves the running one's pid file.
+TEST_F(Startup, SecondInstanceLeavesThePidFileOfTheRunningOne) {
+    block_on_service_file();
+    auto first = m_box->start_daemon();
+    const std::string recorded = std::to_string(first.pid()) + "\n";
+    ASSERT_TRUE(
+        m_box->journal().wait_for([](const auto& e) { return e.message() == kConfigRead; }, 20s));
+    ASSERT_EQ(m_box->read_file(kPidFile), recorded);
+
+    m_box->write_config("# no service_path: the second start fails at once\n");
+    EXPECT_EQ(run_daemon(), 0);
+    EXPECT_TRUE(logged_line_starting("Unable to read config file: "));
+    EXPECT_EQ(m_box->read_file(kPidFile), recorded);
+
+    feed_service_file();
+    EXPECT_EQ(first.wait(20s), 0);
+    EXPECT_FALSE(m_box->exists(kPidFile));
+}
+
 TEST_F(Startup, SigtermDuringStartupStopsWithoutTouchingTheDatabase) {
     block_on_service_file();
     const std::string stored = "stored database: not to be replaced \x01\x02\x03";
