@@ -9,11 +9,14 @@
 #include "foundation/i18n.h"
 #include "logging/logger.h"
 #include "system/init_vector.h"
+#include "system/wipe.h"
 
 using ztl::Logger;
 
 Daemon::~Daemon() {
     m_loop.stop();
+    util::wipe(m_credentials.first);
+    util::wipe(m_credentials.second);
 }
 
 bool Daemon::initialize() {

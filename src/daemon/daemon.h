@@ -13,7 +13,7 @@ class Daemon {
   public:
     // Touches nothing outside the object: no file, no bus.
     Daemon() = default;
-    // Stops the loop if it still exists; never saves.
+    // Stops the loop if it still exists and wipes the credentials; never saves.
     ~Daemon();
 
     Daemon(const Daemon&) = delete;

@@ -1,7 +1,7 @@
 #include "daemon/credentials.h"
 
 #include <gtest/gtest.h>
-
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +10,9 @@
 #include <numeric>
 #include <string>
 #include <vector>
+
+#include "../database/freed_memory.h"
+#include "system/text.h"
 
 namespace {
 
@@ -51,6 +54,25 @@ TEST_F(CredentialsFile, SecretBecomesLowerCaseHexAndTheRestIsTheContainer) {
                       L"f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff000102030405060708090a0b0c0d0e0f");
         }
     }
+}
+
+// The file's image, the secret and its narrow hexadecimal text are wiped before they are
+// freed; only the returned password and container remain.
+TEST_F(CredentialsFile, LeavesNoCopyOfTheSecretInFreedMemory) {
+    std::vector<unsigned char> file(32 + 4096);
+    ASSERT_EQ(::getrandom(file.data(), file.size(), 0), static_cast<ssize_t>(file.size()));
+    std::error_code ec;
+    const std::vector<unsigned char> secret(file.begin(), file.begin() + 32);
+    const std::string hex = util::hexlify(secret);
+    load(file, ec);  // writes the file
+    std::vector<std::vector<unsigned char>> watched = {
+        secret, {hex.begin(), hex.end()}, {file.begin() + 32, file.begin() + 96}};
+    testing_memory::freed_memory_probe probe(std::move(watched));
+    const auto credentials = load_credentials(m_path, ec);
+    probe.stop();
+    ASSERT_FALSE(ec);
+    EXPECT_EQ(credentials.second.size(), 4096u);
+    EXPECT_EQ(probe.hits(), 0u);
 }
 
 TEST_F(CredentialsFile, MissingFileReportsWhyAndGivesNothing) {
