@@ -1,5 +1,6 @@
 #include "testing/sandbox.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -12,8 +13,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -31,6 +34,89 @@ struct holder_status {
     int error;
 };
 
+// The holder may not allocate: paths are built in fixed buffers.
+using path_buffer = char[4096];
+
+// dir, "/" and name into out; false when that does not fit.
+bool join(path_buffer& out, const char* dir, const char* name) {
+    const std::size_t dir_size = strlen(dir);
+    const std::size_t slash = dir_size > 0 && dir[dir_size - 1] != '/' ? 1 : 0;
+    const std::size_t name_size = strlen(name);
+    if (dir_size + slash + name_size >= sizeof out) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    memcpy(out, dir, dir_size);
+    if (slash != 0) {
+        out[dir_size] = '/';
+    }
+    memcpy(out + dir_size + slash, name, name_size + 1);
+    return true;
+}
+
+// Makes `to` stand for `from`, whose status is st: a directory or file bind-mounted there
+// (with whatever is mounted below it), a link copied.
+bool mirror_entry(const char* from, const char* to, const struct stat& st) {
+    if (S_ISLNK(st.st_mode)) {
+        path_buffer target;
+        const ssize_t size = readlink(from, target, sizeof target - 1);
+        if (size < 0) {
+            return false;
+        }
+        target[size] = '\0';
+        return symlink(target, to) == 0;
+    }
+    const bool made =
+        S_ISDIR(st.st_mode)
+            ? mkdir(to, 0755) == 0
+            : unique_fd(open(to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)).get() >= 0;
+    return made && mount(from, to, nullptr, MS_BIND | MS_REC, nullptr) == 0;
+}
+
+// Gives the tmpfs mounted at `at` the mode of dir and an entry for each of dir's entries
+// except the names in skip. Nothing is written outside `at`.
+bool mirror(const char* dir, const char* at, std::initializer_list<const char*> skip) {
+    const unique_fd fd(open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || fstat(fd.get(), &st) != 0 || chmod(at, st.st_mode & 07777) != 0) {
+        return false;
+    }
+    alignas(dirent64) char entries[8192];
+    for (ssize_t size; (size = getdents64(fd.get(), entries, sizeof entries)) != 0;) {
+        if (size < 0) {
+            return false;
+        }
+        for (ssize_t offset = 0; offset < size;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(entries + offset);
+            offset += entry->d_reclen;
+            const char* name = entry->d_name;
+            const auto named = [&](const char* other) { return strcmp(name, other) == 0; };
+            if (named(".") || named("..") || std::any_of(skip.begin(), skip.end(), named)) {
+                continue;
+            }
+            path_buffer from, to;
+            if (!join(from, dir, name) || !join(to, at, name) ||
+                fstatat(fd.get(), name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+                !mirror_entry(from, to, st)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool mount_tmpfs(const char* at) {
+    return mount("tmpfs", at, "tmpfs", MS_NOSUID, "mode=0755") == 0;
+}
+
+// Replaces dir, inside the namespace, by a mirror of itself without the names in skip, so
+// that new entries can be made in it without touching the host's dir.
+bool mirror_over(const char* dir, std::initializer_list<const char*> skip) {
+    constexpr const char* staging = "/run/zt-mirror";
+    return mkdir(staging, 0755) == 0 && mount_tmpfs(staging) && mirror(dir, staging, skip) &&
+           mount(staging, dir, nullptr, MS_MOVE, nullptr) == 0 && rmdir(staging) == 0;
+}
+
 // Runs in the forked holder until the sandbox (or the test's death) kills it; only system
 // calls, the parent may have threads.
 [[noreturn]] void hold_namespace(int report_fd) {
@@ -47,17 +133,26 @@ struct holder_status {
             _exit(1);
         }
     };
-    for (const char* dir : {"/etc/ztctl", "/zt", "/etc/dbus-1", "/etc/dbus-1/system.d"}) {
-        step(1, mkdir(dir, 0755) == 0 || errno == EEXIST);
-    }
-    step(2, unshare(CLONE_NEWNS) == 0);
-    step(3, mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0);
-    for (const char* point : {"/run", "/etc/ztctl", "/etc/dbus-1/system.d", "/zt"}) {
-        step(4, mount("tmpfs", point, "tmpfs", MS_NOSUID, "mode=0755") == 0);
+    step(1, unshare(CLONE_NEWNS) == 0);
+    step(2, mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0);
+    // The mount points the host may lack are made in mirrors of their parents, never on the
+    // host. The root's mirror is built over /run, which the sandbox hides anyway, and becomes
+    // the namespace's root; the host's root stays below it until it is detached.
+    step(3, mount_tmpfs("/run") && mirror("/", "/run", {"run", "zt"}) &&
+                mkdir("/run/run", 0755) == 0 && mkdir("/run/zt", 0755) == 0);
+    step(4, chdir("/run") == 0 && syscall(SYS_pivot_root, ".", ".") == 0 &&
+                umount2(".", MNT_DETACH) == 0 && chdir("/") == 0);
+    step(5,
+         mount_tmpfs("/run") && mirror_over("/etc", {"ztctl"}) && mkdir("/etc/ztctl", 0755) == 0);
+    step(6, (access("/etc/dbus-1", F_OK) == 0 ? mirror_over("/etc/dbus-1", {"system.d"})
+                                              : mkdir("/etc/dbus-1", 0755) == 0) &&
+                mkdir("/etc/dbus-1/system.d", 0755) == 0);
+    for (const char* point : {"/etc/ztctl", "/etc/dbus-1/system.d", "/zt"}) {
+        step(7, mount_tmpfs(point));
     }
     for (const char* dir :
          {"/run/systemd", "/run/systemd/journal", "/run/dbus", "/run/zt-sandbox"}) {
-        step(5, mkdir(dir, 0755) == 0);
+        step(8, mkdir(dir, 0755) == 0);
     }
     (void)!write(report_fd, &status, sizeof status);
     close(report_fd);

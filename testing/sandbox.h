@@ -22,8 +22,9 @@ struct sandbox_options {
 // A throw-away system for one test: a private mount namespace held by a child process, with
 // fresh tmpfs over /etc/ztctl, /etc/dbus-1/system.d, /zt and /run, a fake journal at
 // /run/systemd/journal/socket and optionally a private bus on /run/dbus/system_bus_socket.
-// Paths given to the methods are paths inside. The host only gains the empty mount points
-// /etc/ztctl and /zt when missing.
+// Paths given to the methods are paths inside. The host's files stay visible inside, but the
+// host itself never changes: mount points it lacks are made in mirrors of their parents
+// (tmpfs holding bind mounts of the parent's entries), the root's one included.
 class sandbox {
   public:
     using options = sandbox_options;
