@@ -1,20 +1,29 @@
 #include "daemon/daemon.h"
 
+#include <functional>
+#include <memory>
+
 #include "config/config_manager.h"
 #include "crypto/crypto_error.h"
 #include "crypto/genrand.h"
+#include "daemon/handler.h"
 #include "daemon/hardened_mode.h"
 #include "daemon/service_paths.h"
 #include "daemon/ztctl_error.h"
 #include "foundation/i18n.h"
 #include "logging/logger.h"
+#include "session/network_error.h"
 #include "system/init_vector.h"
 #include "system/wipe.h"
 
 using ztl::Logger;
 
+Daemon::Daemon() {
+    m_server.set_name("ru.quorvex.server");
+}
+
 Daemon::~Daemon() {
-    m_loop.stop();
+    m_server.stop();
     util::wipe(m_credentials.first);
     util::wipe(m_credentials.second);
 }
@@ -66,14 +75,18 @@ bool Daemon::initialize() {
 
 void Daemon::start() {
     Logger::info("%s", _("Starting the demon"));
-    m_loop.run();
+    m_server.start();
 }
 
 void Daemon::halt() {
     Logger::info("%s", _("Stopping the daemon"));
-    // No client can have a session before the bus server exists, so there is nobody to
-    // send "Shutdown" to yet.
-    m_loop.stop();
+    if (m_server.connection_count() > 0) {
+        std::error_code ec;
+        if (!m_server.emit_signal(dbus_iface::signal::shutdown(), ec)) {
+            Logger::warning(_("Unable to emit a \"shutdown\" signal: %s"), ec.message());
+        }
+    }
+    m_server.stop();
 }
 
 void Daemon::stop() {
@@ -132,7 +145,24 @@ bool Daemon::load_database(const std::string& path, std::error_code& ec) {
 }
 
 bool Daemon::register_handler(std::error_code& ec) {
-    // The bus server is not part of this build yet.
-    ec = std::make_error_code(std::errc::function_not_supported);
-    return false;
+    if (!m_server.connect(DBUS_BUS_SYSTEM, ec)) {
+        return false;
+    }
+    m_server.create_loop();
+
+    ztl::StoreManager& store = m_server.manager();
+    store.add("database", m_database);
+    store.add("pair", m_credentials);
+    store.add("factory", m_database.crypto_service().get_factory());
+    store.add("stop", std::make_shared<std::function<void()>>([this] { stop(); }));
+    store.add("stop_no_save",
+              std::make_shared<std::function<void()>>([this] { stop_without_save(); }));
+    // For answers outside the transfer contexts and for the callers' credentials.
+    store.add("server", m_server);
+
+    if (!service_handler::register_all(m_server, ec)) {
+        return false;
+    }
+    m_server.setup_connection();
+    return true;
 }

@@ -4,16 +4,17 @@
 #include <system_error>
 
 #include "daemon/credentials.h"
-#include "daemon/main_loop.h"
 #include "database/database.h"
+#include "dbus/dbus_server.h"
 
 // The one service object of the process: brings the service up in a fixed order, runs its
 // main loop and ends it. Initialized and started once per process.
 class Daemon {
   public:
-    // Touches nothing outside the object: no file, no bus.
-    Daemon() = default;
-    // Stops the loop if it still exists and wipes the credentials; never saves.
+    // Names the bus server "ru.quorvex.server"; touches nothing outside the object: no
+    // file, no bus.
+    Daemon();
+    // Stops the bus server if it still runs and wipes the credentials; never saves.
     ~Daemon();
 
     Daemon(const Daemon&) = delete;
@@ -26,7 +27,8 @@ class Daemon {
     // Logs the start and runs the main loop until a stop.
     void start();
 
-    // Ends the loop and saves the database. A database that was never loaded is not
+    // Tells the clients ("Shutdown", when any client has a session), ends the loop, drops
+    // the bus connection and saves the database. A database that was never loaded is not
     // saved, so a stop during start-up cannot replace the stored file.
     void stop();
 
@@ -37,8 +39,8 @@ class Daemon {
     // loads the database file at path.
     bool load_database(const std::string& path, std::error_code& ec);
 
-    // Connects to the system bus, takes the service name, fills the object store and binds
-    // every method.
+    // Connects to the system bus, takes the service name, creates the loop, fills the object
+    // store, binds every method and attaches the connection to the main context.
     bool register_handler(std::error_code& ec);
 
     // The credentials read from "service.bin"; empty until initialize reads them.
@@ -51,7 +53,7 @@ class Daemon {
     // Writes the loaded database back; does nothing when none was loaded.
     bool save_database(std::error_code& ec);
 
-    main_loop m_loop;
+    DbusServer m_server;
     Database m_database;
     bool m_database_loaded = false;
     service_credentials m_credentials;

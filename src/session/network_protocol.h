@@ -35,6 +35,8 @@ class network_protocol {
     void set_connection(DBusConnection* connection);
     // Makes message the current one (the call being served, or null); keeps a reference.
     void set_message(DBusMessage* message);
+    // The current message (borrowed; null when none).
+    DBusMessage* get_message() const noexcept { return m_message.get(); }
     // The bus name outgoing calls are addressed to.
     void set_destination(std::string destination);
     // Milliseconds a blocking call waits; -1 asks the bus library for its default.

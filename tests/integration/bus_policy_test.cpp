@@ -13,6 +13,8 @@
 #include <functional>
 #include <string>
 
+#include "dbus/bus_name.h"
+#include "dbus/conf_generator.h"
 #include "testing/private_bus.h"
 #include "testing/sandbox.h"
 
@@ -27,10 +29,10 @@ constexpr const char* kService = "ru.quorvex.server";
 constexpr const char* kInsideAddress = "unix:path=/run/dbus/system_bus_socket";
 constexpr uid_t kNobody = 65534;
 
-// dbus_bus_request_name's answer for the service, or -1 with the error name in error.
-int request_name(DBusConnection* c, std::string& error) {
+// dbus_bus_request_name's answer for name, or -1 with the error name in error.
+int request_name(DBusConnection* c, std::string& error, const char* name = kService) {
     error_holder e;
-    const int r = dbus_bus_request_name(c, kService, DBUS_NAME_FLAG_DO_NOT_QUEUE, &e.error);
+    const int r = dbus_bus_request_name(c, name, DBUS_NAME_FLAG_DO_NOT_QUEUE, &e.error);
     error = dbus_error_is_set(&e.error) ? e.error.name : "";
     return r;
 }
@@ -111,6 +113,26 @@ TEST_F(BusPolicy, RootMayOwnTheServiceNameAndAnyUserMayCallIt) {
     };
     EXPECT_EQ(run_as_nobody(call, serve), 0);
     EXPECT_EQ(answered, 1);
+}
+
+// The policy file that registration writes for a user is one the bus accepts: once it is in
+// system.d (the bus reloads it by itself), any local process may own the user's bus name.
+TEST_F(BusPolicy, GeneratedUserPolicyLetsAnyProcessOwnTheUserName) {
+    const std::string name = misc::get_server_bus_name("user1");
+    const auto [text, file] = conf_generator::generate(name);
+    ASSERT_FALSE(file.empty());
+    m_box->write_file("/etc/dbus-1/system.d/" + file, text);
+    EXPECT_EQ(run_as_nobody([&](DBusConnection* c) {
+                  std::string error;
+                  const bool owned = zt_testing::wait_until(
+                      [&] {
+                          return request_name(c, error, name.c_str()) ==
+                                 DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER;
+                      },
+                      10s);
+                  return owned ? 0 : 1;
+              }),
+              0);
 }
 
 }  // namespace

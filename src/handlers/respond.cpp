@@ -1,0 +1,27 @@
+#include "handlers/respond.h"
+
+#include "daemon/ztctl_error.h"
+#include "dbus/reply_builder.h"
+#include "logging/logger.h"
+#include "session/transfer_context.h"
+#include "session/transfer_server.h"
+
+namespace handler_reply {
+
+bool respond(transfer_session_safe& session, const std::vector<unsigned char>& reply,
+             std::error_code& ec) {
+    auto* context = session.protocol().context();
+    if (context == nullptr) {
+        ec = ztctl_error::session_not_established;
+        return false;
+    }
+    return context->response(reply, ec);
+}
+
+void fail(transfer_session_safe& session, const char* format, const std::error_code& error) {
+    ztl::Logger::warning(format, error.message());
+    std::error_code ignored;
+    respond(session, reply_builder(error).obtain(), ignored);
+}
+
+}  // namespace handler_reply
