@@ -199,4 +199,19 @@ const ContainerKeys& X25519KeyAgreement::require_container(const char* method) c
     return *container_;
 }
 
+RawMemoryDefault X25519KeyAgreement::derive_secret(const std::string& label) const {
+    static const char* const method = "DiffieHellman::derive_secret";
+    return guarded(method, [&] {
+        // The storage key seals the database; a caller-chosen label must not reach it.
+        if (label.empty() || label == kStorageInfo) {
+            throw InvalidArgumentException("label", method, "is empty or reserved");
+        }
+        const Secret& key = require_container(method).agreement_private;
+        const Secret derived =
+            hkdf_sha256(key.data(), key.size(), nullptr, 0, text_bytes(label.c_str()), label.size(),
+                        kSessionKeySize);
+        return RawMemoryDefault::copy_of(derived.data(), derived.size());
+    });
+}
+
 }  // namespace ztcrypto_detail

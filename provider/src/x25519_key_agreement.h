@@ -36,6 +36,7 @@ class X25519KeyAgreement final : public DiffieHellmanBase {
     void import_server_key_material(const RawMemoryDefault& answer) override;
     std::vector<std::uint8_t> get_public_key() const override;
     std::time_t get_creation_time() const override;
+    RawMemoryDefault derive_secret(const std::string& label) const override;
 
   private:
     // The outcome of a key agreement: the input keying material and the HKDF salt

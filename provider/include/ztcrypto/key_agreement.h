@@ -67,4 +67,10 @@ class ZTCRYPTO_API DiffieHellmanBase {
     virtual std::vector<std::uint8_t> get_public_key() const = 0;
     // Extension: the held container's creation time (UTC seconds); throws without one.
     virtual std::time_t get_creation_time() const = 0;
+    // Extension: a 32-byte secret bound to the held container, HKDF-SHA256 of its static
+    // key-agreement private key (no salt) with `label` as info, in owned (wiped) memory.
+    // Clients derive their session token ("ztctl token") and disk key wrap key with it.
+    // Throws without a container, and InvalidArgumentException "label" for an empty label
+    // or the label of the container's storage key, which this must never hand out.
+    virtual RawMemoryDefault derive_secret(const std::string& label) const = 0;
 };

@@ -2,6 +2,9 @@
 #include <openssl/err.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include "test_support.h"
 
@@ -114,6 +117,39 @@ TEST_F(KeyAgreementTest, InitializeForgetsContainerAgreementAndParameter) {
     EXPECT_THROW(server_->get_symmetric_key_container(kTransport), Exception);
     EXPECT_THROW(server_->export_container(kServicePassword), Exception);
     EXPECT_THROW(server_->get_public_key(), Exception);
+}
+
+TEST_F(KeyAgreementTest, DerivedSecretsAreHkdfOfTheContainerKeyAndNeverTheStorageKey) {
+    // Known answers computed outside the provider from the reference container's
+    // key-agreement private key: HKDF-SHA256, no salt, the label as info.
+    std::ifstream in(ZT_PROVIDER_TEST_DATA "/reference_container.der", std::ios::binary);
+    const Bytes fixture((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto holder = factory_->create_key_agreement(L"");
+    EXPECT_THROW(holder->derive_secret("ztctl token"), Exception);
+    holder->import_container(fixture.data(), fixture.size(), L"reference-password");
+    const struct {
+        std::string label;
+        std::string hex;
+    } known[] = {
+        {"ztctl token", "8b7313a0da1f7ba3521ef4783083485222541225191efad7c33cbcedea7cc8d5"},
+        {"ztctl disk key", "05fa62e8e74eebd84f123ea99b7500a25d084347c428554b97555f170cfedd1a"},
+    };
+    for (const auto& row : known) {
+        const RawMemoryDefault secret = holder->derive_secret(row.label);
+        EXPECT_TRUE(secret.owns());
+        std::string hex;
+        for (std::uint8_t b : secret.to_vector()) {
+            hex += "0123456789abcdef"[b >> 4];
+            hex += "0123456789abcdef"[b & 15];
+        }
+        EXPECT_EQ(hex, row.hex) << row.label;
+    }
+    // The storage key that seals the database is not to be had under its label.
+    expect_invalid_argument([&] { holder->derive_secret("storage"); }, "label");
+    expect_invalid_argument([&] { holder->derive_secret(""); }, "label");
+    // Another container gives other secrets.
+    EXPECT_NE(server_->derive_secret("ztctl token").to_vector(),
+              holder->derive_secret("ztctl token").to_vector());
 }
 
 }  // namespace
