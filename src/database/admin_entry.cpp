@@ -18,6 +18,12 @@ bool AdminEntry::encode_into(bytes& out) const {
     return frame.finish();
 }
 
+std::size_t AdminEntry::encoded_size() const {
+    return frame_size({sizeof m_id, sizeof m_creation_time, m_name.size(), m_container.size(),
+                       m_public_key.size(), m_parameter.size(), m_symmetric_material.size(),
+                       m_hash.size()});
+}
+
 void AdminEntry::decode(std::span<const unsigned char> data) {
     db::item_reader frame(data);
     m_id = cast::to_integer<std::uint64_t>(frame.next());

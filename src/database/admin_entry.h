@@ -13,6 +13,7 @@ class AdminEntry : public DatabaseEntry {
     // Frame items: id (8), container creation time (8), name, container, public key,
     // parameter, symmetric material, hash.
     bool encode_into(bytes& out) const override;
+    std::size_t encoded_size() const override;
     void decode(std::span<const unsigned char> data) override;
 
     entry_profile profile() const override;

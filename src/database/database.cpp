@@ -16,14 +16,15 @@
 #include "database/frame_view.h"
 #include "foundation/defer.h"
 #include "system/cast.h"
+#include "system/wipe.h"
 
 namespace {
 
 using bytes = std::vector<unsigned char>;
 
 constexpr const char* kBackupSuffix = ".back";
-constexpr std::size_t kFrameHeader = 8;
-constexpr std::size_t kItemHeader = 4;
+constexpr std::size_t kFrameHeader = db::frame_header_size;
+constexpr std::size_t kItemHeader = db::item_length_size;
 constexpr std::size_t kMaxItem = std::numeric_limits<std::uint32_t>::max();
 
 unsigned char* put_le(unsigned char* at, std::uint64_t value, std::size_t width) {
@@ -31,13 +32,6 @@ unsigned char* put_le(unsigned char* at, std::uint64_t value, std::size_t width)
         *at++ = static_cast<unsigned char>(value >> (8 * i));
     }
     return at;
-}
-
-// The decrypted body carries every user's key material; it does not outlive the save.
-void wipe_bytes(bytes& data) {
-    if (!data.empty()) {
-        ::explicit_bzero(data.data(), data.size());
-    }
 }
 
 bytes signature(db::DatabaseStorageSignature value) {
@@ -86,7 +80,7 @@ bool Database::load(const std::string& path, const credentials& service, std::er
             return false;
         }
         bytes text(items[1].size());
-        auto wipe = foundation::make_deferred([&text] { wipe_bytes(text); });
+        auto wipe = foundation::make_deferred([&text] { util::wipe(text); });
         if (!m_crypto.decrypt(items[1].data(), items[1].size(), text.data(), error)) {
             return false;
         }
@@ -97,7 +91,6 @@ bool Database::load(const std::string& path, const credentials& service, std::er
             return false;
         }
         text.resize(text.size() - hash_size);
-        m_body_size_hint = std::max(m_body_size_hint, text.size());
         deserialize(std::move(text));
         return true;
     }();
@@ -138,16 +131,21 @@ bool Database::save(std::error_code& ec) {
             return false;
         }
         const std::size_t iv_size = m_crypto.get_iv_size();
-        // Room for the padding (less than one IV-sized block) and the digest, so that the
-        // body is never copied to grow.
+        // Room for the padding and the digest behind the body, so that it is never moved.
         bytes text;
-        if (!encode_body(iv_size + hasher.size(), text)) {
-            error = database_error::failure;
+        auto wipe = foundation::make_deferred([&text] { util::wipe(text); });
+        std::size_t padding = 0;
+        const bool encoded = encode_body(
+            [&](std::size_t body_size) {
+                padding = m_crypto.get_padding(body_size, error);
+                return padding + hasher.size();
+            },
+            text);
+        if (error) {
             return false;
         }
-        auto wipe = foundation::make_deferred([&text] { wipe_bytes(text); });
-        const std::size_t padding = m_crypto.get_padding(text.size(), error);
-        if (error) {
+        if (!encoded) {
+            error = database_error::failure;
             return false;
         }
         const bytes iv = generate_iv(m_crypto.get_factory(), iv_size, error);
@@ -160,7 +158,7 @@ bool Database::save(std::error_code& ec) {
         }
         text.resize(text.size() + padding, 0);
         const bytes digest = hasher.hash(text, error);
-        if (digest.empty()) {
+        if (digest.empty() || digest.size() > hasher.size()) {
             set_if_clear(error, database_error::failure);
             return false;
         }
@@ -209,17 +207,54 @@ bool Database::backup(std::error_code& ec) {
 
 bytes Database::serialize() const {
     bytes body;
-    if (!encode_body(0, body)) {
+    if (!encode_body([](std::size_t) { return std::size_t{0}; }, body)) {
+        util::wipe(body);
         return {};
     }
     return body;
 }
 
-bool Database::encode_body(std::size_t spare, bytes& out) const {
-    // Entries are written straight into one buffer, sized from the last body this
-    // database read or wrote, so that a large body is neither copied nor regrown.
+namespace {
+
+// Bytes of a section frame (signature item first) holding items of the given total size
+// (length fields included), as an item of the body.
+std::size_t section_size(std::size_t items) {
+    return db::item_length_size + db::frame_size({sizeof(db::DatabaseStorageSignature)}) + items;
+}
+
+// Bytes of the items of a section of entries.
+template <typename Entries>
+std::size_t entries_size(const Entries& entries) {
+    std::size_t size = 0;
+    for (const auto& [id, entry] : entries) {
+        size += db::item_length_size + entry.encoded_size();
+    }
+    return size;
+}
+
+}  // namespace
+
+template <typename Spare>
+bool Database::encode_body(const Spare& spare, bytes& out) const {
+    // The body carries every account's key material. Its exact size is worked out first and
+    // the buffer reserved once, so that it never moves while it is filled: a moved buffer
+    // would leave a copy of the plaintext behind in freed memory.
+    const bytes storage = m_storage.empty() ? bytes{} : serialize_storage();
+    const bytes ids = m_ids.save();
+    std::size_t size = db::frame_header_size;
+    if (!m_admins.empty()) {
+        size += section_size(entries_size(m_admins));
+    }
+    if (!m_users.empty()) {
+        size += section_size(entries_size(m_users));
+    }
+    if (!m_storage.empty()) {
+        size += section_size(db::item_length_size + storage.size());
+    }
+    size += section_size(db::item_length_size + ids.size());
     out.clear();
-    out.reserve(m_body_size_hint + m_body_size_hint / 16 + spare + 4096);
+    out.reserve(size + spare(size));
+
     bool fits = true;
     db::frame_writer body(out);
     const auto section = [&](db::DatabaseStorageSignature tag, const auto& write_items) {
@@ -250,13 +285,12 @@ bool Database::encode_body(std::size_t spare, bytes& out) const {
     }
     if (!m_storage.empty()) {
         section(db::DatabaseStorageSignature::storage,
-                [&](db::frame_writer& frame) { frame.item(serialize_storage()); });
+                [&](db::frame_writer& frame) { frame.item(storage); });
     }
-    section(db::DatabaseStorageSignature::ids,
-            [&](db::frame_writer& frame) { frame.item(m_ids.save()); });
+    section(db::DatabaseStorageSignature::ids, [&](db::frame_writer& frame) { frame.item(ids); });
     fits = body.finish() && fits;
-    m_body_size_hint = out.size();
-    return fits;
+    // Any other size means the plan was wrong and the buffer may have moved.
+    return fits && out.size() == size;
 }
 
 bytes Database::serialize_storage() const {
@@ -272,7 +306,7 @@ bytes Database::serialize_storage() const {
 
 bool Database::deserialize(bytes&& data) {
     bytes body = std::move(data);
-    auto wipe = foundation::make_deferred([&body] { wipe_bytes(body); });
+    auto wipe = foundation::make_deferred([&body] { util::wipe(body); });
     const auto sections = db::frame_items(body);
     if (sections.empty()) {
         return false;

@@ -109,9 +109,10 @@ class Database {
     // One item of a frame, read in place.
     using item_view = std::span<const unsigned char>;
 
-    // The body into out, with spare bytes of capacity left behind it; false when a section
-    // outgrows the 32-bit item length of the frame.
-    bool encode_body(std::size_t spare, bytes& out) const;
+    // The body into out, reserved once for the whole body and spare(body size) bytes more;
+    // false when a section outgrows the 32-bit item length of the frame.
+    template <typename Spare>
+    bool encode_body(const Spare& spare, bytes& out) const;
     bytes serialize_storage() const;
     void deserialize_storage(item_view storage);
     void deserialize_admin(std::span<const item_view> entries);
@@ -126,6 +127,4 @@ class Database {
     std::unordered_map<std::uint64_t, db::AdminEntry> m_admins;
     std::unordered_map<std::uint64_t, db::UserEntry> m_users;
     std::unordered_map<db::DatabaseStorageIndex, bytes> m_storage;
-    // Size of the last body read or written: the buffer of the next save starts there.
-    mutable std::size_t m_body_size_hint = 0;
 };

@@ -52,7 +52,9 @@ void DatabaseEntry::set_symmetric_material(bytes material) {
 }
 
 DatabaseEntry::bytes DatabaseEntry::serialize() const {
+    // Sized first: a growing buffer would leave copies of the key material behind.
     bytes out;
+    out.reserve(encoded_size());
     encode_into(out);
     return out;
 }

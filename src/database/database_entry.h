@@ -45,6 +45,8 @@ class DatabaseEntry : public Serialized {
     void deserialize(const bytes& data) final;
     // Appends the record's frame to out; false when an item outgrew its 32-bit length.
     virtual bool encode_into(bytes& out) const = 0;
+    // Bytes that encode_into appends.
+    virtual std::size_t encoded_size() const = 0;
     // Replaces the fields from a frame read in place (the database file's entries); missing
     // items read as empty or zero.
     virtual void decode(std::span<const unsigned char> data) = 0;

@@ -23,6 +23,7 @@ Uuid uuid_from_bytes(const std::vector<unsigned char>& item) {
 
 DiskEntry::bytes DiskEntry::serialize() const {
     bytes out;
+    out.reserve(encoded_size());
     encode_into(out);
     return out;
 }
@@ -38,6 +39,11 @@ void DiskEntry::encode_into(bytes& out) const {
     frame.integer<std::int32_t>(static_cast<std::int32_t>(m_status));
     frame.integer<std::int64_t>(m_creation_time);
     frame.finish();
+}
+
+std::size_t DiskEntry::encoded_size() const {
+    return frame_size({sizeof m_size, m_path.size(), m_mount_directory.size(), m_fs.size(),
+                       kUuidSize, m_hash.size(), sizeof(std::int32_t), sizeof m_creation_time});
 }
 
 void DiskEntry::deserialize(const bytes& data) {

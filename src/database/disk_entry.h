@@ -25,6 +25,8 @@ class DiskEntry : public Serialized {
     bytes serialize() const override;
     // Appends the same frame to out.
     void encode_into(bytes& out) const;
+    // Bytes that encode_into appends.
+    std::size_t encoded_size() const;
     // A frame without items leaves the entry exactly as it was; otherwise every stored
     // field is replaced and a "mounted" status reads back as "unmounted" (check_status).
     void deserialize(const bytes& frame) override;

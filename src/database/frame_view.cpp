@@ -7,8 +7,8 @@ namespace db {
 
 namespace {
 
-constexpr std::size_t kHeaderSize = 8;
-constexpr std::size_t kLengthSize = 4;
+constexpr std::size_t kHeaderSize = frame_header_size;
+constexpr std::size_t kLengthSize = item_length_size;
 
 std::uint64_t read_le(const unsigned char* at, std::size_t width) {
     std::uint64_t value = 0;

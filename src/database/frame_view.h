@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <type_traits>
@@ -39,6 +40,20 @@ class item_reader {
     std::vector<std::span<const unsigned char>> m_items;
     std::size_t m_next = 0;
 };
+
+// Bytes of a frame's header (the body length) and of each item's length field.
+inline constexpr std::size_t frame_header_size = 8;
+inline constexpr std::size_t item_length_size = 4;
+
+// Bytes a frame takes whose items have these lengths: what frame_writer writes for them, so
+// that a buffer can be sized before it is filled.
+constexpr std::size_t frame_size(std::initializer_list<std::size_t> item_sizes) {
+    std::size_t size = frame_header_size;
+    for (const std::size_t item : item_sizes) {
+        size += item_length_size + item;
+    }
+    return size;
+}
 
 // Appends a frame to a buffer in place, items written straight behind each other: the
 // layout of Serializer::serialize without building an item list first. An item may itself

@@ -13,6 +13,7 @@ class UserEntry : public DatabaseEntry {
     // Frame items: id (8), container creation time (8), name, disk (nested frame),
     // container, public key, parameter, symmetric material, encrypted key, hash.
     bool encode_into(bytes& out) const override;
+    std::size_t encoded_size() const override;
     // A disk item without items leaves the disk as it was (a fresh entry keeps its default
     // disk).
     void decode(std::span<const unsigned char> data) override;

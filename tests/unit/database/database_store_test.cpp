@@ -1,4 +1,5 @@
 // The database file through the real provider: round trips, integrity, backups.
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include "crypto/crypto_error.h"
 #include "database/database.h"
 #include "database/dberror.h"
+#include "freed_memory.h"
 #include "service_fixture.h"
 
 namespace {
@@ -119,6 +121,33 @@ TEST_F(DatabaseStore, SavedFileIsPrivateCiphertextThatLoadsBackEqual) {
     const bytes token = text("token-alice");
     EXPECT_EQ(std::search(content.begin(), content.end(), token.begin(), token.end()),
               content.end());
+}
+
+// However far the body outgrows what the database held before, neither the save nor the
+// load leaves plaintext of it in freed memory.
+TEST_F(DatabaseStore, SaveAndLoadLeaveNoPlaintextInFreedMemory) {
+    write_all(m_path, {});
+    std::error_code ec;
+    auto database = load(ec);
+    bytes key(48);
+    ASSERT_EQ(::getrandom(key.data(), key.size(), 0), static_cast<ssize_t>(key.size()));
+    for (const std::size_t copies : {20u, 200u, 2000u}) {
+        auto entry = user(database->id_manager().obtain_id(), "user" + std::to_string(copies));
+        bytes material;
+        for (std::size_t i = 0; i < copies; ++i) {
+            material.insert(material.end(), key.begin(), key.end());
+        }
+        entry.set_symmetric_material(std::move(material));
+        ASSERT_TRUE(database->insert_user_entry(std::move(entry), ec));
+    }
+    std::vector<bytes> watched = {key};
+    testing_memory::freed_memory_probe probe(std::move(watched));
+    EXPECT_TRUE(database->save(ec)) << ec.message();
+    auto loaded = load(ec);
+    probe.stop();
+    EXPECT_FALSE(ec) << ec.message();
+    EXPECT_EQ(loaded->get_user_list().size(), 3u);
+    EXPECT_EQ(probe.hits(), 0u);
 }
 
 // Every save draws a new IV; a disk saved as mounted loads as unmounted.
