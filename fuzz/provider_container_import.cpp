@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         agreement->import_container(data, size, password);
         // An accepted container must be usable throughout.
-        agreement->get_symmetric_key_container(password);
+        agreement->get_storage_key_container(password);
         agreement->export_container(password);
     } catch (const Exception&) {
     }

@@ -102,23 +102,28 @@ std::vector<std::uint8_t> X25519KeyAgreement::get_symmetric_key_container(
     const std::wstring& password) const {
     static const char* const method = "DiffieHellman::get_symmetric_key_container";
     return guarded(method, [&] {
-        Secret key;
-        if (agreement_) {
-            const Secret info =
-                Secret::concat(text_bytes(kSessionInfo), sizeof kSessionInfo - 1,
-                               private_parameter_.data(), private_parameter_.size());
-            key =
-                hkdf_sha256(agreement_->ikm.data(), agreement_->ikm.size(), agreement_->salt.data(),
-                            agreement_->salt.size(), info.data(), info.size(), kSessionKeySize);
-        } else if (container_) {
-            // The storage key depends on the container alone, so data sealed with it stays
-            // readable across runs.
-            key = hkdf_sha256(container_->agreement_private.data(),
-                              container_->agreement_private.size(), nullptr, 0,
-                              text_bytes(kStorageInfo), sizeof kStorageInfo - 1, kSessionKeySize);
-        } else {
-            fail(method, Exception::not_initialized, "no key agreement and no container");
+        if (!agreement_) {
+            fail(method, Exception::not_initialized, "no completed key agreement");
         }
+        const Secret info = Secret::concat(text_bytes(kSessionInfo), sizeof kSessionInfo - 1,
+                                           private_parameter_.data(), private_parameter_.size());
+        const Secret key =
+            hkdf_sha256(agreement_->ikm.data(), agreement_->ikm.size(), agreement_->salt.data(),
+                        agreement_->salt.size(), info.data(), info.size(), kSessionKeySize);
+        return seal_symmetric_key(key, password, *core_->drbg, method);
+    });
+}
+
+std::vector<std::uint8_t> X25519KeyAgreement::get_storage_key_container(
+    const std::wstring& password) const {
+    static const char* const method = "DiffieHellman::get_storage_key_container";
+    return guarded(method, [&] {
+        // The storage key depends on the container alone, so data sealed with it stays
+        // readable across runs.
+        const Secret& agreement_private = require_container(method).agreement_private;
+        const Secret key =
+            hkdf_sha256(agreement_private.data(), agreement_private.size(), nullptr, 0,
+                        text_bytes(kStorageInfo), sizeof kStorageInfo - 1, kSessionKeySize);
         return seal_symmetric_key(key, password, *core_->drbg, method);
     });
 }

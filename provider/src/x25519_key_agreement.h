@@ -37,6 +37,8 @@ class X25519KeyAgreement final : public DiffieHellmanBase {
     std::vector<std::uint8_t> get_public_key() const override;
     std::time_t get_creation_time() const override;
     RawMemoryDefault derive_secret(const std::string& label) const override;
+    std::vector<std::uint8_t> get_storage_key_container(
+        const std::wstring& password) const override;
 
   private:
     // The outcome of a key agreement: the input keying material and the HKDF salt

@@ -59,8 +59,9 @@ class crypto_service {
     // A copy of the last answer; empty before any successful import_key_material.
     std::vector<std::uint8_t> export_key_material() const;
 
-    // Builds a new encryptor from the agreed key sealed under password. On failure the
-    // previous encryptor (or none) stays.
+    // Builds a new encryptor from the agreed session key sealed under password; without a
+    // completed key agreement "Export key material error". On failure the previous
+    // encryptor (or none) stays.
     bool create_encryptor(const std::wstring& password, std::error_code& ec);
 
     // Sets the encryptor's initialization vector.
@@ -92,7 +93,8 @@ class crypto_service {
     bool set_additional_private_parameter(const std::vector<std::uint8_t>& parameter,
                                           std::error_code& ec);
     std::vector<std::uint8_t> get_additional_private_parameter() const;
-    // The agreed (or storage) key sealed under password; empty on failure.
+    // The agreed session key sealed under password; empty on failure and before a key
+    // agreement.
     std::vector<std::uint8_t> get_symmetric_key_container(const std::wstring& password) const;
     // The asymmetric public key as DER SubjectPublicKeyInfo.
     std::vector<std::uint8_t> get_public_key(std::error_code& ec) const;

@@ -71,7 +71,7 @@ bool DatabaseCryptoManager::create_encryptor(const std::wstring& password, std::
     }
     std::vector<std::uint8_t> key;
     try {
-        key = m_container->get_symmetric_key_container(password);
+        key = m_container->get_storage_key_container(password);
     } catch (const std::exception&) {
         ec = crypto_error::export_key_material_error;
         return false;

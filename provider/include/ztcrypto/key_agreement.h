@@ -44,9 +44,9 @@ class ZTCRYPTO_API DiffieHellmanBase {
                                                   int mode) = 0;
     // Clears everything: container, ephemeral key, peer secret, private parameter.
     virtual void initialize() = 0;
-    // The symmetric key sealed under `password` in a symmetric key container: the session
-    // key after a key agreement, else the container's storage key (the same for the same
-    // container on every run). Throws when there is neither.
+    // The session key of the completed key agreement, sealed under `password` in a symmetric
+    // key container. Throws without a completed agreement: a session key never falls back
+    // to anything a peer did not take part in.
     virtual std::vector<std::uint8_t> get_symmetric_key_container(
         const std::wstring& password) const = 0;
 
@@ -73,4 +73,9 @@ class ZTCRYPTO_API DiffieHellmanBase {
     // Throws without a container, and InvalidArgumentException "label" for an empty label
     // or the label of the container's storage key, which this must never hand out.
     virtual RawMemoryDefault derive_secret(const std::string& label) const = 0;
+    // Extension: the held container's storage key (the same for the same container on every
+    // run; it seals the daemon's database), sealed under `password` in a symmetric key
+    // container. Throws without a container. Only the database cipher asks for it.
+    virtual std::vector<std::uint8_t> get_storage_key_container(
+        const std::wstring& password) const = 0;
 };

@@ -90,6 +90,12 @@ TEST_F(SessionCipher, UnpreparedCipherRefusesEveryOperation) {
     refused(s.export_container(L"x", ec).empty(), crypto_error::export_container_error);
     refused(!s.create_encryptor(kSessionPassword, ec), crypto_error::not_initialized);
     EXPECT_FALSE(s.ready());
+    // With the service container but no key agreement there is no session key: the cipher
+    // must not fall back to the container's storage key, which seals the database.
+    ASSERT_TRUE(s.import_container(peer::kServicePassword, m_container, ec));
+    refused(!s.create_encryptor(kSessionPassword, ec), crypto_error::export_key_material_error);
+    EXPECT_TRUE(s.get_symmetric_key_container(L"x").empty());
+    EXPECT_FALSE(s.ready());
     // Random bytes need only the initialization.
     const bytes a = s.random(32, ec);
     EXPECT_EQ(a.size(), 32u);

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "../database/freed_memory.h"
+#include "crypto/crypto_factory.h"
+#include "database/database.h"
 #include "system/text.h"
 
 namespace {
@@ -83,3 +85,30 @@ TEST_F(CredentialsFile, MissingFileReportsWhyAndGivesNothing) {
 }
 
 }  // namespace
+
+// A service directory written by an earlier build still opens: the database key comes from
+// the service container alone, the same on every run and in every version.
+TEST(StoredService, DatabaseOfAnEarlierBuildLoadsAndSavesUnderTheSameKey) {
+    const std::filesystem::path stored = ZT_TEST_DATA_DIR "/service";
+    const std::filesystem::path dir =
+        ::testing::TempDir() + "zt-stored-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    std::filesystem::copy_file(stored / "database.bin", dir / "database.bin");
+    std::error_code ec;
+    const auto credentials = load_credentials(stored / "service.bin", ec);
+    ASSERT_FALSE(ec) << ec.message();
+    for (int round = 0; round < 2; ++round) {  // the file as stored, then as saved again
+        crypto_factory factory;
+        std::vector<unsigned char> seed(32);
+        ASSERT_EQ(::getrandom(seed.data(), seed.size(), 0), 32);
+        ASSERT_TRUE(factory.initialize(seed));
+        Database database;
+        ASSERT_TRUE(database.crypto_service().initialize(factory, ec)) << ec.message();
+        ASSERT_TRUE(database.load(dir / "database.bin", credentials, ec)) << ec.message();
+        const auto admins = database.get_admin_list();
+        ASSERT_EQ(admins.size(), 1u);
+        EXPECT_EQ(admins.front()->name(), "admin");
+        ASSERT_TRUE(database.save(ec)) << ec.message();
+    }
+    std::filesystem::remove_all(dir);
+}

@@ -75,7 +75,10 @@ TEST_F(KeyAgreementTest, ThirdPartyMaterialGivesADifferentKey) {
 }
 
 TEST_F(KeyAgreementTest, BothSidesDeriveOneSessionKeyWithThePrivateParameterInIt) {
-    const Bytes storage = session_key(*server_);
+    // Before an agreement there is no session key, and never the storage key instead.
+    EXPECT_THROW(session_key(*server_), Exception);
+    const Bytes storage =
+        key_fingerprint(*factory_, server_->get_storage_key_container(kTransport), kTransport);
     auto client = connect_client();
     const Bytes without = session_key(*server_);
     EXPECT_EQ(without, session_key(*client));

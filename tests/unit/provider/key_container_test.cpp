@@ -100,7 +100,7 @@ TEST_F(KeyContainerTest, StorageKeyIsTheSameForOneContainerAndDiffersBetweenCont
         auto factory = make_factory();
         auto agreement = factory->create_key_agreement(L"");
         agreement->import_container(container.data(), container.size(), kPassword);
-        return key_fingerprint(*factory, agreement->get_symmetric_key_container(L"pw"), L"pw");
+        return key_fingerprint(*factory, agreement->get_storage_key_container(L"pw"), L"pw");
     };
     EXPECT_EQ(storage_key(first), storage_key(first));
     EXPECT_NE(storage_key(first), storage_key(second));
@@ -108,7 +108,7 @@ TEST_F(KeyContainerTest, StorageKeyIsTheSameForOneContainerAndDiffersBetweenCont
 
 TEST_F(KeyContainerTest, ReExportOpensOnlyWithTheNewPasswordAndKeepsTheKeys) {
     const Bytes original = agreement_->create_container(kPassword, kReferenceTime, kFastIterations);
-    const Bytes storage = agreement_->get_symmetric_key_container(L"pw");
+    const Bytes storage = agreement_->get_storage_key_container(L"pw");
     const Bytes exported = agreement_->export_container(L"new password");
     EXPECT_NE(exported, original);
 
@@ -118,7 +118,7 @@ TEST_F(KeyContainerTest, ReExportOpensOnlyWithTheNewPasswordAndKeepsTheKeys) {
     reopened->import_container(exported.data(), exported.size(), L"new password");
     EXPECT_EQ(reopened->get_public_key(), agreement_->get_public_key());
     EXPECT_EQ(reopened->get_creation_time(), kReferenceTime);
-    EXPECT_EQ(key_fingerprint(*factory_, reopened->get_symmetric_key_container(L"pw"), L"pw"),
+    EXPECT_EQ(key_fingerprint(*factory_, reopened->get_storage_key_container(L"pw"), L"pw"),
               key_fingerprint(*factory_, storage, L"pw"));
 }
 
