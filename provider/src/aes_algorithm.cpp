@@ -1,7 +1,11 @@
 #include "aes_algorithm.h"
 
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
 #include "aes_cbc_encrypter.h"
 #include "failure.h"
+#include "kdf.h"
 #include "symmetric_key_container.h"
 #include "ztcrypto/asymmetric_encrypter.h"
 
@@ -71,6 +75,31 @@ std::vector<std::uint8_t> AesAlgorithm::export_key(const std::wstring& password)
     return guarded(method, [&] {
         require_key(method);
         return seal_symmetric_key(key_, password, *core_->drbg, method);
+    });
+}
+
+std::vector<std::uint8_t> AesAlgorithm::authentication_tag(const std::uint8_t* data,
+                                                           std::size_t n) const {
+    static const char* const method = "SymmetricAlgorithm::authentication_tag";
+    return guarded(method, [&] {
+        require_key(method);
+        if (data == nullptr && n != 0) {
+            throw InvalidArgumentException("data", method, "is null");
+        }
+        // A key of its own for the MAC, so the cipher key is never used for two purposes.
+        static constexpr char kInfo[] = "ztcrypto mac";
+        const Secret mac_key =
+            hkdf_sha256(key_.data(), key_.size(), nullptr, 0,
+                        reinterpret_cast<const std::uint8_t*>(kInfo), sizeof kInfo - 1, kTagSize);
+        std::vector<std::uint8_t> tag(kTagSize);
+        unsigned int length = 0;
+        static const std::uint8_t kEmpty = 0;
+        if (HMAC(EVP_sha256(), mac_key.data(), static_cast<int>(mac_key.size()),
+                 n == 0 ? &kEmpty : data, n, tag.data(), &length) == nullptr ||
+            length != kTagSize) {
+            throw_openssl(method, "HMAC-SHA256 failed");
+        }
+        return tag;
     });
 }
 

@@ -24,9 +24,12 @@ class AesAlgorithm final : public SymmetricAlgoritmBase {
     std::shared_ptr<SymmetricEncrypter> create_encrypter() const override;
     std::vector<std::uint8_t> export_key(const std::wstring& password) const override;
     std::size_t key_size() const override { return kKeySize; }
+    std::vector<std::uint8_t> authentication_tag(const std::uint8_t* data,
+                                                 std::size_t n) const override;
 
   private:
     static constexpr std::size_t kKeySize = 32;
+    static constexpr std::size_t kTagSize = 32;
 
     void require_key(const char* method) const;
 

@@ -10,10 +10,12 @@
 #include "crypto/blocks.h"
 #include "crypto/crypto_error.h"
 #include "crypto/guarded_call.h"
+#include "foundation/defer.h"
 
 namespace {
 
 constexpr std::size_t kPrefix = 4;
+constexpr std::size_t kTagSize = 32;
 
 std::optional<std::vector<std::uint8_t>> unwrap_record(const std::uint8_t* record,
                                                        std::size_t size) {
@@ -169,27 +171,38 @@ bool asymmetric_encryptor::cipher_prepared(std::error_code& ec) const {
     return true;
 }
 
+std::vector<std::uint8_t> asymmetric_encryptor::authentication_tag(const std::uint8_t* cipher,
+                                                                   std::size_t size) const {
+    // The tag covers the IV as well, so neither part can be swapped for another's.
+    std::vector<std::uint8_t> covered = m_encrypter->get_iv();
+    covered.insert(covered.end(), cipher, cipher + size);
+    return m_algorithm->authentication_tag(covered.data(), covered.size());
+}
+
 std::vector<std::uint8_t> asymmetric_encryptor::encrypt(const std::vector<std::uint8_t>& data,
                                                         std::error_code& ec) const {
     if (!cipher_prepared(ec)) {
         return {};
     }
     std::vector<std::uint8_t> record = wrap(data);
+    auto wipe =
+        foundation::make_deferred([&record] { explicit_bzero(record.data(), record.size()); });
     const std::size_t size = get_encrypted_data_size(record.size());
     if (record.empty() || size == 0) {
         ec = crypto_error::encrypt_failure;
         return {};
     }
-    std::vector<std::uint8_t> out(size, 0);
     try {
+        std::vector<std::uint8_t> out(size, 0);
         m_encrypter->encrypt(record.data(), record.size(), out.data());
+        const std::vector<std::uint8_t> tag = authentication_tag(out.data(), out.size());
+        out.insert(out.end(), tag.begin(), tag.end());
+        ec.clear();
+        return out;
     } catch (...) {
-        explicit_bzero(record.data(), record.size());
-        throw;
+        ec = crypto_error::encrypt_failure;
+        return {};
     }
-    explicit_bzero(record.data(), record.size());
-    ec.clear();
-    return out;
 }
 
 std::vector<std::uint8_t> asymmetric_encryptor::decrypt(const std::vector<std::uint8_t>& cipher,
@@ -197,21 +210,39 @@ std::vector<std::uint8_t> asymmetric_encryptor::decrypt(const std::vector<std::u
     if (!cipher_prepared(ec)) {
         return {};
     }
-    const std::size_t size = get_encrypted_data_size(cipher.size());
-    if (cipher.empty() || size == 0) {
+    try {
+        // Whole blocks of ciphertext, then the tag; nothing is decrypted before the tag
+        // proves that not one byte was changed.
+        if (cipher.size() <= kTagSize) {
+            ec = crypto_error::decrypt_failure;
+            return {};
+        }
+        const std::size_t size = cipher.size() - kTagSize;
+        if (get_encrypted_data_size(size) != size) {
+            ec = crypto_error::decrypt_failure;
+            return {};
+        }
+        const std::vector<std::uint8_t> expected = authentication_tag(cipher.data(), size);
+        if (expected.size() != kTagSize ||
+            !crypto::equal_in_constant_time(expected.data(), cipher.data() + size, kTagSize)) {
+            ec = crypto_error::decrypt_failure;
+            return {};
+        }
+        std::vector<std::uint8_t> record(size, 0);
+        auto wipe =
+            foundation::make_deferred([&record] { explicit_bzero(record.data(), record.size()); });
+        m_encrypter->decrypt(cipher.data(), size, record.data());
+        auto data = unwrap_record(record.data(), record.size());
+        if (!data) {
+            ec = crypto_error::decrypt_failure;
+            return {};
+        }
+        ec.clear();
+        return std::move(*data);
+    } catch (...) {
         ec = crypto_error::decrypt_failure;
         return {};
     }
-    std::vector<std::uint8_t> record(size, 0);
-    m_encrypter->decrypt(cipher.data(), cipher.size(), record.data());
-    auto data = unwrap_record(record.data(), record.size());
-    explicit_bzero(record.data(), record.size());
-    if (!data) {
-        ec = crypto_error::decrypt_failure;
-        return {};
-    }
-    ec.clear();
-    return std::move(*data);
 }
 
 std::vector<std::uint8_t> asymmetric_encryptor::wrap(const std::vector<std::uint8_t>& data) {

@@ -45,12 +45,12 @@ class asymmetric_encryptor {
     // n rounded up to whole blocks of the prepared encrypter; 0 when there is none.
     std::size_t get_encrypted_data_size(std::size_t n) const;
 
-    // Encrypts wrap(data) to whole blocks. The provider's own exceptions from the cipher
-    // step reach the caller.
+    // Encrypts wrap(data) to whole blocks and appends a 32-byte tag over IV and ciphertext
+    // (encrypt-then-MAC); "Encrypt failure" when the provider fails.
     std::vector<std::uint8_t> encrypt(const std::vector<std::uint8_t>& data,
                                       std::error_code& ec) const;
-    // Decrypts and unwraps; a record whose length prefix does not fit is "Decrypt failure".
-    // The provider's own exceptions from the cipher step reach the caller.
+    // Checks the tag, then decrypts and unwraps. A wrong size, a changed byte anywhere, a
+    // record whose length prefix does not fit, or any provider failure is "Decrypt failure".
     std::vector<std::uint8_t> decrypt(const std::vector<std::uint8_t>& cipher,
                                       std::error_code& ec) const;
 
@@ -64,6 +64,9 @@ class asymmetric_encryptor {
   private:
     // True when initialized and an encrypter is prepared; otherwise sets ec to say which.
     bool cipher_prepared(std::error_code& ec) const;
+    // The tag of size bytes of ciphertext under the prepared IV; throws as the provider does.
+    std::vector<std::uint8_t> authentication_tag(const std::uint8_t* cipher,
+                                                 std::size_t size) const;
 
     std::shared_ptr<AsymmetcricEncrypterBase> m_asymmetric;
     std::shared_ptr<SymmetricAlgoritmBase> m_algorithm;

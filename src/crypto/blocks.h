@@ -20,4 +20,15 @@ inline bool round_up_to_blocks(std::size_t n, std::size_t block, std::size_t& ou
     return true;
 }
 
+// True when the n bytes at a and b are equal; the time taken does not depend on where they
+// differ, so a forged tag reveals nothing about the right one.
+inline bool equal_in_constant_time(const unsigned char* a, const unsigned char* b,
+                                   std::size_t n) noexcept {
+    unsigned char difference = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+    }
+    return difference == 0;
+}
+
 }  // namespace crypto

@@ -46,4 +46,9 @@ class ZTCRYPTO_API SymmetricAlgoritmBase {
     virtual std::vector<std::uint8_t> export_key(const std::wstring& password) const = 0;
     // Extension: the key length in bytes (32).
     virtual std::size_t key_size() const = 0;
+    // Extension: the 32-byte HMAC-SHA256 of `n` bytes at `data` under a MAC key derived from
+    // the current key (HKDF-SHA256, info "ztcrypto mac"), for encrypt-then-MAC of data
+    // encrypted with this key's encrypters. Throws when no key is ready.
+    virtual std::vector<std::uint8_t> authentication_tag(const std::uint8_t* data,
+                                                         std::size_t n) const = 0;
 };

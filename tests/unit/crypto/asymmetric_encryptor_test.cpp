@@ -76,8 +76,8 @@ TEST_F(AsymmetricEncryptor, RecipientReadsWhatSenderEncrypted) {
     const bytes wrapped_key = sender.prepare_encrypt(kIv, ec);
     ASSERT_FALSE(wrapped_key.empty()) << ec.message();
     ASSERT_TRUE(recipient.prepare_decrypt(kIv, wrapped_key, ec)) << ec.message();
-    // The 4-byte prefix and the data, rounded up to blocks; empty data is an empty record.
-    for (const auto& [n, cipher_size] : {std::pair<std::size_t, std::size_t>{45, 64}, {0, 16}}) {
+    // The 4-byte prefix and the data, rounded up to blocks, and the 32-byte tag.
+    for (const auto& [n, cipher_size] : {std::pair<std::size_t, std::size_t>{45, 96}, {0, 48}}) {
         bytes data(n);
         std::iota(data.begin(), data.end(), std::uint8_t{5});
         const bytes cipher = sender.encrypt(data, ec);
@@ -127,20 +127,34 @@ TEST_F(AsymmetricEncryptor, ZeroBlockSizeIsRefused) {
     EXPECT_EQ(ec, crypto_error::encryptor_not_created);
 }
 
-TEST_F(AsymmetricEncryptor, DecryptedRecordLongerThanItsDataIsDecryptFailure) {
-    // With a cipher that copies bytes, the "ciphertext" is the record itself.
-    asymmetric_encryptor encryptor =
-        made(fake::seeded(fake::factory_with([](fake::script& s) { s.plain_block = 16; })));
-    const bytes wrapped_key = encryptor.prepare_encrypt(kIv, ec);
-    ASSERT_TRUE(encryptor.prepare_decrypt(kIv, wrapped_key, ec)) << ec.message();
-
-    bytes record(16, 0);
-    record[0] = 13;  // 4 + 13 > 16
-    EXPECT_TRUE(encryptor.decrypt(record, ec).empty());
-    EXPECT_EQ(ec, crypto_error::decrypt_failure);
-    record[0] = 12;
-    EXPECT_EQ(encryptor.decrypt(record, ec), bytes(12, 0));
-    EXPECT_FALSE(ec);
+TEST_F(AsymmetricEncryptor, EveryChangedByteAndEveryWrongSizeIsDecryptFailure) {
+    asymmetric_encryptor recipient = made(m_factory);
+    asymmetric_encryptor sender = sender_for(recipient);
+    const bytes wrapped_key = sender.prepare_encrypt(kIv, ec);
+    ASSERT_TRUE(recipient.prepare_decrypt(kIv, wrapped_key, ec)) << ec.message();
+    const bytes cipher = sender.encrypt(bytes(45, 7), ec);
+    ASSERT_EQ(cipher.size(), 96u);
+    const auto refused = [&](const bytes& forged, std::size_t what) {
+        ec.clear();
+        EXPECT_TRUE(recipient.decrypt(forged, ec).empty()) << what;
+        EXPECT_EQ(ec, crypto_error::decrypt_failure) << what;
+    };
+    for (std::size_t i = 0; i < cipher.size(); ++i) {
+        bytes forged = cipher;
+        forged[i] ^= 0x01;
+        refused(forged, i);
+    }
+    // Every cut, including those that leave no whole block, and a byte too many.
+    for (std::size_t size = 0; size < cipher.size(); ++size) {
+        refused(bytes(cipher.begin(), cipher.begin() + static_cast<std::ptrdiff_t>(size)), size);
+    }
+    bytes longer = cipher;
+    longer.push_back(0);
+    refused(longer, longer.size());
+    // Under another IV the same bytes are not what was sealed.
+    const bytes other_iv(kIv.size(), 0x5A);
+    ASSERT_TRUE(recipient.prepare_decrypt(other_iv, wrapped_key, ec));
+    refused(cipher, 0);
 }
 
 }  // namespace

@@ -78,6 +78,10 @@ class scripted_symmetric : public SymmetricAlgoritmBase {
         return m_real->export_key(password);
     }
     std::size_t key_size() const override { return m_real->key_size(); }
+    std::vector<std::uint8_t> authentication_tag(const std::uint8_t* data,
+                                                 std::size_t n) const override {
+        return m_real->authentication_tag(data, n);
+    }
 
   private:
     std::shared_ptr<SymmetricAlgoritmBase> m_real;
