@@ -19,8 +19,9 @@ void check_narrow(const std::string& text) {
         return;
     }
     for (const wchar_t c : wide) {
-        if (static_cast<std::uint32_t>(c) > 0xFFFF) {
-            __builtin_trap();  // only UTF-16 code units are produced
+        const auto code = static_cast<std::uint32_t>(c);
+        if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            __builtin_trap();  // only whole code points are produced
         }
     }
     if (cast::to_string(wide) != text) {
@@ -35,8 +36,8 @@ void check_wide(const std::wstring& wide) {
     } catch (const std::range_error&) {
         return;
     }
-    // Whatever was accepted must be valid UTF-8 that encodes back to the same bytes.
-    if (cast::to_string(cast::to_wstring(text)) != text) {
+    // Whatever was accepted must be valid UTF-8 that decodes back to the same characters.
+    if (cast::to_wstring(text) != wide) {
         __builtin_trap();
     }
 }

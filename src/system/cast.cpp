@@ -110,15 +110,8 @@ std::string to_string(const std::wstring& text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        auto c = static_cast<char32_t>(text[i]);
-        if (is_high_surrogate(c)) {
-            const bool paired =
-                i + 1 < text.size() && is_low_surrogate(static_cast<char32_t>(text[i + 1]));
-            if (!paired) {
-                throw std::range_error("unpaired UTF-16 surrogate");
-            }
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(text[++i]) - 0xDC00);
-        } else if (is_low_surrogate(c) || c > kMaxCodePoint) {
+        const auto c = static_cast<char32_t>(text[i]);
+        if (is_high_surrogate(c) || is_low_surrogate(c) || c > kMaxCodePoint) {
             throw std::range_error("wide character outside Unicode");
         }
         append_utf8(out, c);
@@ -130,13 +123,7 @@ std::wstring to_wstring(const std::string& text) {
     std::wstring out;
     out.reserve(text.size());
     for (std::size_t pos = 0; pos < text.size();) {
-        const char32_t c = read_utf8(text, pos);
-        if (c >= 0x10000) {
-            out.push_back(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
-            out.push_back(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<wchar_t>(c));
-        }
+        out.push_back(static_cast<wchar_t>(read_utf8(text, pos)));
     }
     return out;
 }

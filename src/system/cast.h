@@ -61,12 +61,12 @@ bytes to_vector(const void* data, std::size_t size);
 // The raw bytes of the wide characters, sizeof(wchar_t) bytes each in host order.
 bytes to_vector(const std::wstring& text);
 
-// UTF-8 encoding of a wide string whose characters are UTF-16 code units (surrogate pairs
-// for characters beyond the basic plane; whole code points up to U+10FFFF are accepted too).
-// Throws std::range_error on an unpaired surrogate or a value beyond U+10FFFF.
+// UTF-8 encoding of a wide string of whole Unicode code points, one per wchar_t (the form
+// the crypto provider takes passwords in). Throws std::range_error on a surrogate value or a
+// value beyond U+10FFFF: those are no characters.
 std::string to_string(const std::wstring& text);
 
-// Decodes UTF-8 into UTF-16 code units held in wchar_t, the form to_string reads back.
+// Decodes UTF-8 into whole code points, one per wchar_t, the form to_string reads back.
 // Throws std::range_error on invalid UTF-8, including truncated, overlong and surrogate
 // sequences, rather than dropping or altering any part of the text.
 std::wstring to_wstring(const std::string& text);

@@ -14,6 +14,7 @@
 #include "../database/freed_memory.h"
 #include "crypto/crypto_factory.h"
 #include "database/database.h"
+#include "system/cast.h"
 #include "system/text.h"
 
 namespace {
@@ -108,6 +109,14 @@ TEST(StoredService, DatabaseOfAnEarlierBuildLoadsAndSavesUnderTheSameKey) {
         const auto admins = database.get_admin_list();
         ASSERT_EQ(admins.size(), 1u);
         EXPECT_EQ(admins.front()->name(), "admin");
+        // Its administrator's password (outside ASCII, inside the basic plane) still opens
+        // the container it was given.
+        const auto& container = admins.front()->container();
+        auto agreement = factory.self()->create_key_agreement(L"");
+        EXPECT_NO_THROW(agreement->import_container(
+            container.data(), container.size(),
+            cast::to_wstring("\xd0\xbf\xd0\xb0\xd1\x80\xd0\xbe\xd0\xbb\xd1\x8c "
+                             "\xc3\xbc\xe2\x82\xac made before")));
         ASSERT_TRUE(database.save(ec)) << ec.message();
     }
     std::filesystem::remove_all(dir);

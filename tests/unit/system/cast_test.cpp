@@ -49,8 +49,8 @@ TEST(CastNarrowStrings, KeepEveryByteIncludingZeros) {
 TEST(CastWideStrings, Utf8RoundTrip) {
     const std::pair<std::string, std::wstring> cases[] = {
         {"pa\xc3\x9f w\xd0\xbe\xe2\x82\xac", {L'p', L'a', 0xDF, L' ', L'w', 0x43E, 0x20AC}},
-        // Beyond the basic plane: a surrogate pair.
-        {"\xf0\x9f\x94\x91", {static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDD11)}},
+        // Beyond the basic plane: one whole code point, as the provider takes passwords.
+        {"\xf0\x9f\x94\x91", {static_cast<wchar_t>(0x1F511)}},
         {"\xef\xbb\xbf"
          "a",
          {static_cast<wchar_t>(0xFEFF), L'a'}},  // a byte-order mark is kept
@@ -60,7 +60,6 @@ TEST(CastWideStrings, Utf8RoundTrip) {
         EXPECT_EQ(cast::to_wstring(utf8), wide);
         EXPECT_EQ(cast::to_string(wide), utf8);
     }
-    EXPECT_EQ(cast::to_string(std::wstring{static_cast<wchar_t>(0x1F511)}), "\xf0\x9f\x94\x91");
 }
 
 TEST(CastWideStrings, InvalidTextRaisesRangeError) {
@@ -70,9 +69,13 @@ TEST(CastWideStrings, InvalidTextRaisesRangeError) {
         EXPECT_THROW((void)cast::to_wstring(bad), std::range_error) << bad;
     }
     const std::wstring unencodable[] = {
-        {static_cast<wchar_t>(0x110000)},     {static_cast<wchar_t>(0xD800)},
-        {L'a', static_cast<wchar_t>(0xD83D)}, {static_cast<wchar_t>(0xDC00), L'a'},
+        {static_cast<wchar_t>(0x110000)},
+        {static_cast<wchar_t>(0xD800)},
+        {L'a', static_cast<wchar_t>(0xD83D)},
+        {static_cast<wchar_t>(0xDC00), L'a'},
         {static_cast<wchar_t>(0xD83D), L'a'},
+        // A surrogate pair is not read as the character it would stand for in UTF-16.
+        {static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDD11)},
     };
     for (const auto& text : unencodable) {
         EXPECT_THROW((void)cast::to_string(text), std::range_error);

@@ -33,7 +33,7 @@ class ProvisionTool : public ::testing::Test {
   protected:
     void SetUp() override {
         std::ofstream(m_root + "/root.pw") << "correct horse\n";
-        std::ofstream(m_root + "/ops.pw") << "battery staple";
+        std::ofstream(m_root + "/ops.pw") << "battery staple \xf0\x9f\x94\x91";  // U+1F511
     }
 
     // Runs the tool with the arguments; returns its exit status, output in m_output.
@@ -103,8 +103,12 @@ TEST_F(ProvisionTool, CreatesPrivateFilesThatLoadAndExportsOnRequest) {
     const auto& container = root->get_container();
     EXPECT_NO_THROW(
         agreement->import_container(container.data(), container.size(), L"correct horse"));
-    EXPECT_ANY_THROW(
-        agreement->import_container(container.data(), container.size(), L"battery staple"));
+    EXPECT_ANY_THROW(agreement->import_container(container.data(), container.size(),
+                                                 L"battery staple \U0001F511"));
+    // A character beyond the basic plane is one code point, as the provider takes it.
+    const auto& ops_container = ops->get_container();
+    EXPECT_NO_THROW(agreement->import_container(ops_container.data(), ops_container.size(),
+                                                L"battery staple \U0001F511"));
 }
 
 TEST_F(ProvisionTool, DefaultIterationsAndNoOverwriteWithoutForce) {
