@@ -1,5 +1,7 @@
 #include "crypto/crypto_helper.h"
 
+#include <time.h>
+
 #include <cstdio>
 #include <string>
 
@@ -152,9 +154,9 @@ std::time_t parse_time(std::string_view text, std::error_code& ec) {
     tm.tm_hour = hour;
     tm.tm_min = minute;
     tm.tm_sec = second;
-    tm.tm_isdst = 0;
     ec.clear();
-    return std::mktime(&tm);
+    // The stored time is UTC (the "Z" form), whatever zone the daemon runs in.
+    return ::timegm(&tm);
 }
 
 std::time_t extract_container_time(const std::vector<std::uint8_t>& container,

@@ -44,7 +44,7 @@ bool skip_and_check_tag(der_cursor& cursor, std::uint8_t tag, bool skip, std::er
 std::pair<bool, std::uint32_t> parse_gost_part(const std::uint8_t* p, const std::uint8_t* end,
                                                std::error_code& ec);
 
-// Converts the digits YYYYMMDDhhmmss to local calendar time (daylight saving off). Fields that
+// Converts the digits YYYYMMDDhhmmss, a UTC time, to seconds since the epoch. Fields that
 // cannot be read stay 0; when not even the year can be read, returns 0 with
 // "Invalid container structure".
 std::time_t parse_time(std::string_view text, std::error_code& ec);

@@ -73,15 +73,17 @@ bytes sequence_of(const bytes& content) {
     return out;
 }
 
-TEST_F(ContainerWalk, ReadsCreationTimeAsLocalTime) {
-    bytes container = m_reference;
-    zone("JST-9");
-    for (int trailing = 0; trailing < 2; ++trailing) {
-        std::error_code ec = crypto_error::internal_error;
-        EXPECT_EQ(crypto::extract_container_time(container, ec), peer::kCreated - 9 * 3600);
-        EXPECT_FALSE(ec) << ec.message();
-        // Bytes after the container are not its business.
-        container.insert(container.end(), {0x00, 0xFF, 0x30, 0x80});
+TEST_F(ContainerWalk, ReadsCreationTimeAsUtcInEveryZone) {
+    for (const char* name : {"UTC0", "JST-9", "MSK-3", "EST5EDT"}) {
+        zone(name);
+        bytes container = m_reference;
+        for (int trailing = 0; trailing < 2; ++trailing) {
+            std::error_code ec = crypto_error::internal_error;
+            EXPECT_EQ(crypto::extract_container_time(container, ec), peer::kCreated) << name;
+            EXPECT_FALSE(ec) << ec.message();
+            // Bytes after the container are not its business.
+            container.insert(container.end(), {0x00, 0xFF, 0x30, 0x80});
+        }
     }
 }
 
@@ -91,6 +93,7 @@ TEST_F(ContainerWalk, RealContainersGiveTheirTimeAndEveryTruncationFails) {
         {m_reference, peer::kCreated},
         {peer::make_container(f, L"pw", 0), 0},
         {peer::make_container(f, L"pw", 4102444800), 4102444800}};
+    zone("MSK-3");  // not UTC: the stored time must not move with the zone
     for (const auto& [container, created] : rows) {
         std::error_code ec;
         EXPECT_EQ(crypto::extract_container_time(container, ec), created) << ec.message();
@@ -147,7 +150,8 @@ TEST_F(ContainerWalk, MalformedContainersAreRefused) {
     }
 }
 
-TEST_F(ContainerWalk, ParseTimeReadsFourteenDigitsAsLocalTime) {
+TEST_F(ContainerWalk, ParseTimeReadsFourteenDigitsAsUtc) {
+    zone("JST-9");
     const std::string longer = "2024013123595999";
     const std::pair<std::string_view, std::time_t> rows[] = {
         {"20240131235959", peer::kCreated},
