@@ -54,13 +54,26 @@ bool DatabaseCryptoManager::import_container(const std::wstring& password, const
         ec = crypto_error::not_initialized;
         return false;
     }
+    // Both keys come from fresh objects and replace the held ones only together, so a
+    // failure half-way leaves the previous container whole.
+    std::shared_ptr<DiffieHellmanBase> agreement;
+    std::shared_ptr<AsymmetcricEncrypterBase> asymmetric;
     try {
-        m_container->import_container(container.data(), container.size(), password);
-        m_asymmetric->import_container(container.data(), container.size(), password);
+        agreement = m_factory.self()->create_key_agreement(kDefault);
+        asymmetric = m_factory.self()->create_asymmetric(kDefault);
+    } catch (const std::exception&) {
+        ec = std::make_error_code(std::errc::not_enough_memory);
+        return false;
+    }
+    try {
+        agreement->import_container(container.data(), container.size(), password);
+        asymmetric->import_container(container.data(), container.size(), password);
     } catch (const std::exception&) {
         ec = crypto_error::invalid_password;
         return false;
     }
+    m_container = std::move(agreement);
+    m_asymmetric = std::move(asymmetric);
     return true;
 }
 

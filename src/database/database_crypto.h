@@ -26,7 +26,8 @@ class DatabaseCryptoManager {
     // 532 when the factory is not initialised; generic ENOMEM (12) when the provider fails.
     bool initialize(const crypto_factory& factory, std::error_code& ec);
 
-    // Opens the service key container with password into both key objects; 529 on failure.
+    // Opens the service key container with password into both key objects; 529 on failure,
+    // which keeps the previously held container whole.
     bool import_container(const std::wstring& password, const bytes& container,
                           std::error_code& ec);
 

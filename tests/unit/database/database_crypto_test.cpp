@@ -69,6 +69,32 @@ TEST_F(DatabaseCrypto, OperationsBeforeUnlockAreRefused) {
     EXPECT_FALSE(m_manager.initialized());
 }
 
+// An import that fails half-way keeps the container held before, whole: the file cipher
+// still reads what it wrote.
+TEST(DatabaseCryptoImport, HalfFailedImportKeepsThePreviousContainer) {
+    const auto refuse = std::make_shared<bool>(false);
+    crypto_factory factory = broken_factory(broken_provider::missing::nothing, refuse);
+    const credentials first = make_service(factory);
+    const credentials second = make_service(factory);
+    DatabaseCryptoManager manager;
+    std::error_code ec;
+    ASSERT_TRUE(manager.initialize(factory, ec));
+    ASSERT_TRUE(manager.import_container(first.first, first.second, ec));
+    ASSERT_TRUE(manager.create_encryptor(first.first, ec)) << ec.message();
+    const bytes iv(16, 3), plain(32, 9);
+    ASSERT_TRUE(manager.set_iv(iv, ec));
+    const bytes cipher = manager.encrypt(plain, ec);
+    const bytes public_key = manager.get_public_key(ec);
+
+    *refuse = true;  // the key agreement takes the second container, the asymmetric key not
+    EXPECT_FALSE(manager.import_container(second.first, second.second, ec));
+    EXPECT_EQ(ec, crypto_error::invalid_password);
+    EXPECT_EQ(manager.get_public_key(ec), public_key);
+    ASSERT_TRUE(manager.create_encryptor(first.first, ec)) << ec.message();
+    ASSERT_TRUE(manager.set_iv(iv, ec));
+    EXPECT_EQ(manager.decrypt(cipher, ec), plain);
+}
+
 TEST_F(DatabaseCrypto, EncryptsAndDecryptsFromTheIvSet) {
     unlock();
     std::error_code ec;
