@@ -1,6 +1,8 @@
 #include "provision.h"
 
 #include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <exception>
@@ -135,6 +137,72 @@ bool write_database(crypto_factory& factory, const service_credentials& service,
         created.push_back(std::move(result));
     }
     return database.save(ec);
+}
+
+namespace {
+
+// A hard link to target under a fresh name beside it, to restore it from; empty when target
+// does not exist. False (ec set) when the link cannot be made.
+bool keep_previous(const std::string& target, std::string& kept, std::error_code& ec) {
+    kept.clear();
+    struct stat info {};
+    if (::lstat(target.c_str(), &info) != 0) {
+        if (errno == ENOENT) {
+            return true;
+        }
+        ec = std::error_code(errno, std::generic_category());
+        return false;
+    }
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        const std::string name =
+            target + ".previous-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        if (::link(target.c_str(), name.c_str()) == 0) {
+            kept = name;
+            return true;
+        }
+        if (errno != EEXIST) {
+            ec = std::error_code(errno, std::generic_category());
+            return false;
+        }
+    }
+    ec = std::make_error_code(std::errc::file_exists);
+    return false;
+}
+
+}  // namespace
+
+bool commit_all(std::vector<fio::staged_file>& staged, std::error_code& ec) {
+    std::vector<std::string> previous(staged.size());
+    const auto drop_previous = [&] {
+        for (const auto& name : previous) {
+            if (!name.empty()) {
+                ::unlink(name.c_str());
+            }
+        }
+    };
+    for (std::size_t i = 0; i < staged.size(); ++i) {
+        if (!keep_previous(staged[i].target(), previous[i], ec)) {
+            drop_previous();
+            return false;
+        }
+    }
+    for (std::size_t i = 0; i < staged.size(); ++i) {
+        if (staged[i].commit(ec)) {
+            continue;
+        }
+        for (std::size_t done = 0; done < i; ++done) {
+            const std::string& target = staged[done].target();
+            if (previous[done].empty()) {
+                ::unlink(target.c_str());
+            } else if (::rename(previous[done].c_str(), target.c_str()) == 0) {
+                previous[done].clear();
+            }
+        }
+        drop_previous();
+        return false;
+    }
+    drop_previous();
+    return true;
 }
 
 }  // namespace provision

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "crypto/crypto_factory.h"
+#include "system/staged_file.h"
 
 // Building blocks of the provisioning tool: the service secret and key container of
 // "service.bin", and the administrator entries of the first "database.bin".
@@ -67,5 +68,10 @@ bool write_database(crypto_factory& factory, const service_credentials& service,
                     const std::string& path, const std::vector<admin_request>& admins,
                     std::uint32_t iterations, std::time_t now, std::vector<admin_result>& created,
                     std::error_code& ec);
+
+// Puts every staged file in place. When one rename fails, the targets already replaced get
+// their previous files back (or are removed when there was none), so either all files are
+// new or all are as they were; ec then says why.
+bool commit_all(std::vector<fio::staged_file>& staged, std::error_code& ec);
 
 }  // namespace provision

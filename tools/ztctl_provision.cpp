@@ -17,6 +17,7 @@
 #include "provision.h"
 #include "provision_options.h"
 #include "system/cast.h"
+#include "system/staged_file.h"
 
 namespace {
 
@@ -153,25 +154,23 @@ int run(const provision::options& options) {
         return fail("cannot create the service key container: " + ec.message());
     }
 
-    std::vector<std::string> written;
-    const auto undo = [&] {
-        for (const auto& path : written) {
-            ::unlink(path.c_str());
-        }
+    // Every output is written under a temporary name beside its target first; only when all
+    // of them are complete are they renamed into place, so a failure leaves every previous
+    // file as it was.
+    const auto nothing_changed = [](const std::string& why) {
+        return fail(why + "; nothing was changed");
     };
-
-    std::vector<provision::admin_result> created;
-    if (!provision::write_database(factory, service, database_path, admins, options.iterations, now,
-                                   created, ec)) {
-        ::unlink(database_path.c_str());
-        return fail("cannot write " + database_path + ": " + ec.message());
+    fio::staged_file staged_database;
+    if (!staged_database.create(database_path, ec)) {
+        return nothing_changed("cannot write " + database_path + ": " + ec.message());
     }
-    written.push_back(database_path);
-    std::cout << "wrote " << database_path << " (mode 600) with " << created.size()
-              << " administrator(s):\n";
-    for (const auto& admin : created) {
-        std::cout << "  id " << admin.id << " \"" << admin.name << "\", key container of "
-                  << admin.container.size() << " bytes, " << options.iterations << " iterations\n";
+    // The database writes its file itself (through a file of its own beside it): it gets
+    // the fresh temporary name, which nobody else can have created in the 0700 directory.
+    ::unlink(staged_database.temporary_path().c_str());
+    std::vector<provision::admin_result> created;
+    if (!provision::write_database(factory, service, staged_database.temporary_path(), admins,
+                                   options.iterations, now, created, ec)) {
+        return nothing_changed("cannot write " + database_path + ": " + ec.message());
     }
 
     std::vector<planned_file> files;
@@ -195,17 +194,29 @@ int run(const provision::options& options) {
     if (options.write_config) {
         const std::string text = "# Written by ztctl-provision.\nservice_path = " + dir + "\n";
         if (!make_directories(parent_of(options.config_path), 0755, error)) {
-            undo();
-            return fail(error);
+            return nothing_changed(error);
         }
         files.push_back({options.config_path, cast::to_vector(text), "configuration"});
     }
-    for (const auto& file : files) {
-        if (!db::file::replace(file.path, file.data, ec)) {
-            undo();
-            return fail("cannot write " + file.path + ": " + ec.message());
+    std::vector<fio::staged_file> staged(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (!staged[i].create(files[i].path, ec) ||
+            !staged[i].write(files[i].data.data(), files[i].data.size(), ec)) {
+            return nothing_changed("cannot write " + files[i].path + ": " + ec.message());
         }
-        written.push_back(file.path);
+    }
+    staged.push_back(std::move(staged_database));
+    if (!provision::commit_all(staged, ec)) {
+        return nothing_changed("cannot replace the previous files: " + ec.message());
+    }
+
+    std::cout << "wrote " << database_path << " (mode 600) with " << created.size()
+              << " administrator(s):\n";
+    for (const auto& admin : created) {
+        std::cout << "  id " << admin.id << " \"" << admin.name << "\", key container of "
+                  << admin.container.size() << " bytes, " << options.iterations << " iterations\n";
+    }
+    for (const auto& file : files) {
         std::cout << "wrote " << file.path << " (mode 600): " << file.what << '\n';
     }
     return 0;

@@ -131,6 +131,21 @@ TEST_F(ProvisionTool, DefaultIterationsAndNoOverwriteWithoutForce) {
     EXPECT_EQ(read_all(m_service + "/database.bin"), stored);
     EXPECT_EQ(read_all(m_service + "/service.bin"), service);
 
+    // A forced run that fails late (its token cannot replace a directory) changes nothing:
+    // the files it had already put in place get their previous versions back.
+    const std::string blocked = m_root + "/token.d";
+    std::filesystem::create_directory(blocked);
+    EXPECT_EQ(run(m_args + " --force --export-token root:" + blocked), 1);
+    EXPECT_NE(m_output.find("nothing was changed"), std::string::npos) << m_output;
+    EXPECT_EQ(m_output.find("wrote"), std::string::npos) << m_output;
+    EXPECT_EQ(read_all(m_service + "/database.bin"), stored);
+    EXPECT_EQ(read_all(m_service + "/service.bin"), service);
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(m_service)) {
+        ++entries;  // no temporary or previous version is left behind
+    }
+    EXPECT_EQ(entries, 2u);
+
     ASSERT_EQ(run(m_args + " --force"), 0) << m_output;
     EXPECT_NE(read_all(m_service + "/service.bin"), service);
     Database reloaded;
