@@ -34,6 +34,8 @@ function(zt_test name)
     endif()
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+    # testing/required_environment.h and the other test support headers.
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
     zt_warnings(${name})
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60

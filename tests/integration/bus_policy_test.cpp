@@ -16,6 +16,7 @@
 #include "dbus/bus_name.h"
 #include "dbus/conf_generator.h"
 #include "testing/private_bus.h"
+#include "testing/required_environment.h"
 #include "testing/sandbox.h"
 
 namespace {
@@ -42,7 +43,7 @@ class BusPolicy : public ::testing::Test {
     void SetUp() override {
         const std::string reason = sandbox::unavailable_reason();
         if (!reason.empty()) {
-            GTEST_SKIP() << reason;
+            ZT_SKIP_UNLESS_REQUIRED(reason);
         }
         m_box = std::make_unique<sandbox>();
     }

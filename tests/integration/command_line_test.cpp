@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "testing/process.h"
+#include "testing/required_environment.h"
 #include "testing/sandbox.h"
 
 namespace {
@@ -47,7 +48,7 @@ class CommandLine : public ::testing::Test {
   protected:
     void SetUp() override {
         if (access(zt_testing::sandbox::daemon_path().c_str(), X_OK) != 0) {
-            GTEST_SKIP() << "daemon not built: " << zt_testing::sandbox::daemon_path();
+            ZT_SKIP_UNLESS_REQUIRED("daemon not built: " + zt_testing::sandbox::daemon_path());
         }
         // Detached descendants come back to this process, so the test can see them.
         ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);

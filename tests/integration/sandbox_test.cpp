@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 
+#include "testing/required_environment.h"
 #include "testing/sandbox.h"
 
 namespace {
@@ -85,7 +86,7 @@ class Sandbox : public ::testing::Test {
     void SetUp() override {
         const std::string reason = sandbox::unavailable_reason({.with_bus = false});
         if (!reason.empty()) {
-            GTEST_SKIP() << reason;
+            ZT_SKIP_UNLESS_REQUIRED(reason);
         }
         m_box = std::make_unique<sandbox>(sandbox::options{.with_bus = false});
     }

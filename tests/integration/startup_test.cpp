@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/required_environment.h"
 #include "testing/sandbox.h"
 
 namespace {
@@ -36,7 +37,7 @@ class Startup : public ::testing::Test {
     void make_box(sandbox::options opts = {}) {
         const std::string reason = sandbox::unavailable_reason(opts);
         if (!reason.empty()) {
-            GTEST_SKIP() << reason;
+            ZT_SKIP_UNLESS_REQUIRED(reason);
         }
         m_box = std::make_unique<sandbox>(opts);
     }
@@ -205,7 +206,7 @@ class DatabaseStartup : public Startup {
   protected:
     void SetUp() override {
         if (!sandbox::has_provisioning_tool()) {
-            GTEST_SKIP() << "the provisioning tool is not built";
+            ZT_SKIP_UNLESS_REQUIRED("the provisioning tool is not built");
         }
         make_box({.with_bus = false});
         if (!IsSkipped()) {

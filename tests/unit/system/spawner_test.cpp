@@ -12,6 +12,7 @@
 #include "system/fio.h"
 #include "system/mkfs.h"
 #include "temp_dir.h"
+#include "testing/required_environment.h"
 
 namespace {
 
@@ -131,10 +132,10 @@ TEST_F(Mkfs, FailingToolIsAnError) {
 
 TEST_F(Mkfs, FormatsImageWithExt4) {
     if (::geteuid() != 0) {
-        GTEST_SKIP() << "formatting through /sbin/mkfs.ext4 is done as root";
+        ZT_SKIP_UNLESS_REQUIRED("formatting through /sbin/mkfs.ext4 is done as root");
     }
     if (::access("/sbin/mkfs.ext4", X_OK) != 0) {
-        GTEST_SKIP() << "/sbin/mkfs.ext4 is not installed";
+        ZT_SKIP_UNLESS_REQUIRED("/sbin/mkfs.ext4 is not installed");
     }
     const std::string image = path("image");
     std::error_code ec;
