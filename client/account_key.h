@@ -5,15 +5,15 @@
 #include <system_error>
 #include <vector>
 
+#include "crypto/account_token.h"
 #include "ztcrypto/crypto_factory_def.h"
 #include "ztcrypto/key_agreement.h"
 #include "ztcrypto/raw_memory.h"
 
 namespace client {
 
-// The label under which an account's session token is derived from its key container; the
-// provisioning tool and registration derive the stored token the same way.
-inline constexpr const char* kTokenLabel = "ztctl token";
+// The label under which an account's session token is derived from its key container.
+inline constexpr const char* kTokenLabel = crypto::kAccountTokenLabel;
 
 // An account's key container, opened with the account's password: the client's proof of
 // being that account, from which the session token is derived.

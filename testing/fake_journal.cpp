@@ -1,6 +1,7 @@
 #include "testing/fake_journal.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -65,6 +66,27 @@ fake_journal::fake_journal(const std::string& socket_path) {
         throw std::system_error(errno, std::generic_category(), "bind " + socket_path);
     }
     chmod(socket_path.c_str(), 0666);
+    m_reader = std::jthread([this](std::stop_token stop) {
+        while (!stop.stop_requested()) {
+            pollfd ready{m_fd.get(), POLLIN, 0};
+            if (poll(&ready, 1, 50) > 0) {
+                const std::lock_guard hold(m_lock);
+                drain();
+            }
+        }
+    });
+}
+
+fake_journal::~fake_journal() {
+    m_reader.request_stop();
+    if (m_reader.joinable()) {
+        m_reader.join();
+    }
+}
+
+std::size_t fake_journal::malformed() const {
+    const std::lock_guard hold(m_lock);
+    return m_malformed;
 }
 
 void fake_journal::drain() {
@@ -110,6 +132,7 @@ void fake_journal::drain() {
 }
 
 std::vector<journal_entry> fake_journal::entries_of(const std::string& domain) {
+    const std::lock_guard hold(m_lock);
     drain();
     std::vector<journal_entry> out;
     std::copy_if(m_entries.begin(), m_entries.end(), std::back_inserter(out),
@@ -122,6 +145,7 @@ std::optional<journal_entry> fake_journal::wait_for(
     std::optional<journal_entry> found;
     wait_until(
         [&] {
+            const std::lock_guard hold(m_lock);
             drain();
             const auto it = std::ranges::find_if(m_entries, match);
             found = it == m_entries.end() ? std::nullopt : std::optional(*it);

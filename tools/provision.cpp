@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <exception>
 
+#include "crypto/account_token.h"
 #include "crypto/crypto_error.h"
 #include "crypto/hasher.h"
 #include "crypto/randomizer.h"
@@ -20,12 +21,12 @@ namespace provision {
 namespace {
 
 constexpr std::size_t kSecretSize = 32;
-constexpr std::size_t kTokenSize = 32;
 const std::wstring kDefault;  // the provider's default algorithms
 
 struct new_container {
     bytes container;
     bytes public_key;
+    bytes token;  // the account's session token, derived from the container
 };
 
 // A new key container under password, and the public key of its asymmetric key.
@@ -34,6 +35,7 @@ bool create_container(crypto_factory& factory, const std::wstring& password, std
     try {
         auto agreement = factory.self()->create_key_agreement(kDefault);
         out.container = agreement->create_container(password, now, iterations);
+        out.token = agreement->derive_secret(crypto::kAccountTokenLabel).to_vector();
         auto asymmetric = factory.self()->create_asymmetric(kDefault);
         asymmetric->import_container(out.container.data(), out.container.size(), password);
         out.public_key = asymmetric->export_public_key(0);
@@ -116,11 +118,7 @@ bool write_database(crypto_factory& factory, const service_credentials& service,
         if (!create_container(factory, request.password, now, iterations, made, ec)) {
             return false;
         }
-        admin_result result{request.name, ++id, made.container,
-                            random_bytes(factory, kTokenSize, ec)};
-        if (result.token.empty()) {
-            return false;
-        }
+        admin_result result{request.name, ++id, made.container, made.token};
         db::AdminEntry entry;
         entry.set_id(result.id);
         entry.set_name(request.name);

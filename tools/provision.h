@@ -63,7 +63,8 @@ bytes service_file(const service_credentials& service);
 
 // Writes an encrypted database file at path holding one administrator per request (ids
 // from 1 in request order), each with a new key container under its password (iterations
-// as given), its container hash and creation time, its public key and a random token.
+// as given), its container hash and creation time, its public key and the token derived from
+// its container.
 bool write_database(crypto_factory& factory, const service_credentials& service,
                     const std::string& path, const std::vector<admin_request>& admins,
                     std::uint32_t iterations, std::time_t now, std::vector<admin_result>& created,
