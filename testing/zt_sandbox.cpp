@@ -1,14 +1,29 @@
-// zt-sandbox: starts ztctld in a throw-away sandbox (private mount namespace, fake journal,
-// private system bus), provisions its service directory, and reports what it logged, its
-// exit status and its pid file. A daemon that reaches the bus is stopped with SIGTERM.
+// zt-sandbox: runs ztctld in a throw-away sandbox (private mount namespace, fake journal,
+// private system bus) with a service directory provisioned for the administrator "admin".
 //
-//   zt-sandbox [--seconds N] [-- daemon arguments...]
+//   zt-sandbox [--seconds N] [--daemon-arg ARG]...            start, stop, report
+//   zt-sandbox [--seconds N] [--daemon-arg ARG]... -- COMMAND [ARGS...]
+//
+// Without a command it starts the daemon, stops it with SIGTERM once it owns its bus name
+// and reports its journal lines, exit status and pid file. With a command it runs COMMAND
+// as root inside the sandbox once the daemon owns its name, with the built ztctl first on
+// PATH and ZT_SANDBOX_ADMIN_PASSWORD_FILE naming the administrator's password file; then it
+// stops the daemon and exits with COMMAND's status (125 when no sandbox can be built).
+//
+// Environment: ZT_SANDBOX_ADMIN_PASSWORD_FILE (read before the start) gives the
+// administrator's password (default "secret"); ZT_SANDBOX_JOURNAL names a file that receives
+// the daemon's journal entries, one JSON object per line.
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,49 +31,78 @@
 
 namespace {
 
-int run(int argc, char** argv) {
-    using zt_testing::sandbox;
+using zt_testing::sandbox;
+
+constexpr int kCannotBuild = 125;
+constexpr const char* kPasswordFileInside = "/run/zt-sandbox/admin.password";
+
+struct options {
     int seconds = 10;
     std::vector<std::string> daemon_args;
+    std::vector<std::string> command;
+};
+
+bool parse(int argc, char** argv, options& out) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--seconds" && i + 1 < argc) {
-            seconds = std::stoi(argv[++i]);
-        } else if (arg == "--") {
-            daemon_args.assign(argv + i + 1, argv + argc);
-            break;
+            out.seconds = std::atoi(argv[++i]);
+        } else if (arg == "--daemon-arg" && i + 1 < argc) {
+            out.daemon_args.emplace_back(argv[++i]);
+        } else if (arg == "--" && i + 1 < argc) {
+            out.command.assign(argv + i + 1, argv + argc);
+            return true;
         } else {
-            std::fprintf(stderr, "usage: %s [--seconds N] [-- daemon arguments...]\n", argv[0]);
-            return 2;
+            return false;
         }
     }
-    if (const std::string reason = sandbox::unavailable_reason(); !reason.empty()) {
-        std::fprintf(stderr, "zt-sandbox: cannot build a sandbox: %s\n", reason.c_str());
-        return 2;
+    return out.seconds > 0;
+}
+
+// The administrator's password: the file's first line, or "secret".
+std::string admin_password() {
+    const char* file = std::getenv("ZT_SANDBOX_ADMIN_PASSWORD_FILE");
+    if (file == nullptr || *file == '\0') {
+        return "secret";
     }
-
-    sandbox box;
-    std::printf("sandbox: private mount namespace, fake journal, private system bus ready\n");
-    const bool tool = sandbox::has_provisioning_tool();
-    tool ? box.provision_with_tool() : box.provision();
-    const std::string service = std::string(sandbox::service_dir) + "/service.bin";
-    std::printf("sandbox: service directory provisioned %s\n",
-                tool ? "by ztctl-provision (administrator \"admin\")"
-                     : "with random bytes (provisioning tool not built)");
-    std::printf("sandbox: /etc/ztctl/ztctl.conf:\n%s",
-                box.read_file("/etc/ztctl/ztctl.conf").value_or("").c_str());
-    std::printf("sandbox: %s (%zu bytes)\n", service.c_str(),
-                box.read_file(service).value_or("").size());
-
-    auto daemon = box.start_daemon(daemon_args);
-    std::printf("sandbox: started %s (pid %d)\n", sandbox::daemon_path().c_str(), daemon.pid());
-    const auto limit = std::chrono::seconds(seconds);
-    if (box.wait_for_name("ru.quorvex.server", daemon, limit)) {
-        std::printf("sandbox: ru.quorvex.server is owned; sending SIGTERM\n");
-        daemon.signal(SIGTERM);
+    std::ifstream in(file);
+    std::string password;
+    if (!in || !std::getline(in, password) || password.empty()) {
+        throw std::runtime_error(std::string("no password in ") + file);
     }
-    const auto status = daemon.wait(limit);
+    return password;
+}
 
+std::string json_string(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += {'\\', c};
+        } else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// Every journal entry of the sandbox, one JSON object of its fields per line.
+void write_journal(sandbox& box, const std::string& path) {
+    std::ofstream out(path, std::ios::trunc);
+    for (const auto& entry : box.journal().entries_of("ztctld")) {
+        std::string line = "{";
+        for (const auto& [key, value] : entry.fields) {
+            line += (line.size() > 1 ? "," : "") + json_string(key) + ":" + json_string(value);
+        }
+        out << line << "}\n";
+    }
+}
+
+void print_journal(sandbox& box) {
     std::printf("journal (domain ztctld):\n");
     for (const auto& entry : box.journal().entries_of("ztctld")) {
         const std::string p = entry.priority();
@@ -69,11 +113,83 @@ int run(int argc, char** argv) {
                                : "other",
                     entry.message().c_str());
     }
-    const std::string ended = !status ? "still running"
-                              : WIFEXITED(*status)
-                                  ? "exited with status " + std::to_string(WEXITSTATUS(*status))
-                                  : "killed by signal " + std::to_string(WTERMSIG(*status));
-    std::printf("sandbox: ztctld %s; pid file %s\n", ended.c_str(),
+}
+
+std::string describe(const std::optional<int>& status) {
+    if (!status) {
+        return "still running";
+    }
+    return WIFEXITED(*status) ? "exited with status " + std::to_string(WEXITSTATUS(*status))
+                              : "killed by signal " + std::to_string(WTERMSIG(*status));
+}
+
+// Runs the command inside, as root, with the built ztctl first on PATH; its exit status.
+int run_command(const sandbox& box, const std::vector<std::string>& command) {
+    std::string path = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+#ifdef ZT_ZTCTL_DIR
+    path = std::string(ZT_ZTCTL_DIR) + ":" + path;
+#endif
+    zt_testing::spawn_options io{.stdin_fd = STDIN_FILENO};
+    io.env = zt_testing::environment_with(
+        {"PATH", "ZT_SANDBOX_ADMIN_PASSWORD_FILE", "DBUS_SYSTEM_BUS_ADDRESS"},
+        {"PATH=" + path, std::string("ZT_SANDBOX_ADMIN_PASSWORD_FILE=") + kPasswordFileInside});
+    auto child = box.spawn(command, io);
+    const auto status = child.wait(std::chrono::hours(24 * 365));
+    if (!status) {
+        return 1;
+    }
+    return WIFEXITED(*status) ? WEXITSTATUS(*status) : 128 + WTERMSIG(*status);
+}
+
+int run(const options& opts) {
+    if (const std::string reason = sandbox::unavailable_reason(); !reason.empty()) {
+        std::fprintf(stderr, "zt-sandbox: cannot build a sandbox: %s\n", reason.c_str());
+        return kCannotBuild;
+    }
+    const bool report = opts.command.empty();
+    sandbox box;
+    const bool tool = sandbox::has_provisioning_tool();
+    tool ? box.provision_with_tool({{"admin", admin_password()}}) : box.provision();
+    if (report) {
+        const std::string service = std::string(sandbox::service_dir) + "/service.bin";
+        std::printf("sandbox: private mount namespace, fake journal, private system bus ready\n");
+        std::printf("sandbox: service directory provisioned %s\n",
+                    tool ? "by ztctl-provision (administrator \"admin\")"
+                         : "with random bytes (provisioning tool not built)");
+        std::printf("sandbox: /etc/ztctl/ztctl.conf:\n%s",
+                    box.read_file("/etc/ztctl/ztctl.conf").value_or("").c_str());
+        std::printf("sandbox: %s (%zu bytes)\n", service.c_str(),
+                    box.read_file(service).value_or("").size());
+    }
+
+    auto daemon = box.start_daemon(opts.daemon_args);
+    const auto limit = std::chrono::seconds(opts.seconds);
+    const bool owned = box.wait_for_name("ru.quorvex.server", daemon, limit);
+    int result = 0;
+    if (report) {
+        std::printf("sandbox: started %s (pid %d)\n", sandbox::daemon_path().c_str(), daemon.pid());
+        if (owned) {
+            std::printf("sandbox: ru.quorvex.server is owned; sending SIGTERM\n");
+        }
+    } else if (!owned) {
+        std::fprintf(stderr, "zt-sandbox: ztctld did not take its bus name (%s)\n",
+                     describe(daemon.wait(std::chrono::milliseconds(0))).c_str());
+        result = kCannotBuild;
+    } else {
+        result = run_command(box, opts.command);
+    }
+    if (daemon.running()) {
+        daemon.signal(SIGTERM);
+    }
+    const auto status = daemon.wait(limit);
+    if (const char* journal = std::getenv("ZT_SANDBOX_JOURNAL"); journal && *journal) {
+        write_journal(box, journal);
+    }
+    if (!report) {
+        return result;
+    }
+    print_journal(box);
+    std::printf("sandbox: ztctld %s; pid file %s\n", describe(status).c_str(),
                 box.exists("/var/run/ztctld.pid") ? "still present" : "removed");
     return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : 1;
 }
@@ -81,10 +197,17 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    options opts;
+    if (!parse(argc, argv, opts)) {
+        std::fprintf(stderr,
+                     "usage: %s [--seconds N] [--daemon-arg ARG]... [-- COMMAND [ARGS...]]\n",
+                     argv[0]);
+        return 2;
+    }
     try {
-        return run(argc, argv);
+        return run(opts);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "zt-sandbox: %s\n", e.what());
-        return 2;
+        return kCannotBuild;
     }
 }
