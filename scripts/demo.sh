@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds the project and starts ztctld in a throw-away sandbox: a private mount namespace
-# with its own /etc/ztctl, /run, fake journal and private system bus, and a provisioned
-# service directory. Prints the configuration, the daemon's start-up journal lines with
-# their priorities, its exit status and what became of its pid file. Nothing of the host
-# system is changed. Needs root.
+# Builds the project and runs ztctld in a throw-away sandbox (a private mount namespace with
+# its own /etc/ztctl, /run, fake journal and private system bus, and a service directory
+# provisioned for the administrator "admin"), drives it with ztctl: both handshakes to an
+# encrypted session, the service's public key, a stop; then prints the journal lines the
+# daemon wrote. Nothing of the host system is changed. Needs root.
 #
 #   scripts/demo.sh [--skip-build] [--build-dir DIR]
 set -euo pipefail
@@ -33,7 +33,23 @@ if [ "$skip_build" = no ]; then
     cmake --build --preset default
 fi
 
-echo "=== starting ztctld in a sandbox"
+echo "=== ztctld in a sandbox, driven by ztctl"
+journal=$(mktemp)
+trap 'rm -f "$journal"' EXIT
 status=0
-"$build_dir/testing/zt-sandbox" --seconds 20 || status=$?
-echo "=== demo finished; ztctld's exit status: $status"
+ZT_SANDBOX_JOURNAL="$journal" "$build_dir/testing/zt-sandbox" --seconds 20 -- bash -c '
+    set -e
+    as_admin=(ztctl --as admin --password-file "$ZT_SANDBOX_ADMIN_PASSWORD_FILE")
+    echo "--- ztctl ping: a clear session, the handshake to an encrypted one, a request, close"
+    "${as_admin[@]}" ping
+    echo "--- ztctl ping --authenticated: the other handshake"
+    "${as_admin[@]}" ping --authenticated
+    echo "--- ztctl service public-key"
+    "${as_admin[@]}" service public-key
+    echo "--- ztctl service stop (as root)"
+    "${as_admin[@]}" service stop
+' || status=$?
+echo "=== the journal lines ztctld wrote (priority, message)"
+sed -nE 's/.*"MESSAGE":"(([^"\\]|\\.)*)".*"PRIORITY":"([0-9])".*/  <\3> \1/p' "$journal"
+echo "=== demo finished with status $status"
+exit "$status"

@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -133,7 +134,20 @@ int run_command(const sandbox& box, const std::vector<std::string>& command) {
     io.env = zt_testing::environment_with(
         {"PATH", "ZT_SANDBOX_ADMIN_PASSWORD_FILE", "DBUS_SYSTEM_BUS_ADDRESS"},
         {"PATH=" + path, std::string("ZT_SANDBOX_ADMIN_PASSWORD_FILE=") + kPasswordFileInside});
-    auto child = box.spawn(command, io);
+    // The program is looked up on that PATH, as a shell would.
+    std::vector<std::string> argv = command;
+    if (argv.front().find('/') == std::string::npos) {
+        for (std::size_t start = 0; start <= path.size();) {
+            const std::size_t end = std::min(path.find(':', start), path.size());
+            const std::string candidate = path.substr(start, end - start) + "/" + argv.front();
+            if (::access(box.host_path(candidate).c_str(), X_OK) == 0) {
+                argv.front() = candidate;
+                break;
+            }
+            start = end + 1;
+        }
+    }
+    auto child = box.spawn(argv, io);
     const auto status = child.wait(std::chrono::hours(24 * 365));
     if (!status) {
         return 1;
