@@ -26,7 +26,8 @@ const std::wstring kDefault;  // the provider's default algorithms
 struct new_container {
     bytes container;
     bytes public_key;
-    bytes token;  // the account's session token, derived from the container
+    bytes token;                 // the account's session token, derived from the container
+    bytes key_agreement_public;  // the container's static key-agreement key
 };
 
 // A new key container under password, and the public key of its asymmetric key.
@@ -36,6 +37,7 @@ bool create_container(crypto_factory& factory, const std::wstring& password, std
         auto agreement = factory.self()->create_key_agreement(kDefault);
         out.container = agreement->create_container(password, now, iterations);
         out.token = agreement->derive_secret(crypto::kAccountTokenLabel).to_vector();
+        out.key_agreement_public = agreement->get_public_key();
         auto asymmetric = factory.self()->create_asymmetric(kDefault);
         asymmetric->import_container(out.container.data(), out.container.size(), password);
         out.public_key = asymmetric->export_public_key(0);
@@ -84,6 +86,7 @@ bool make_service(crypto_factory& factory, std::time_t now, service_credentials&
         return false;
     }
     out.container = std::move(made.container);
+    out.public_keys = {std::move(made.public_key), std::move(made.key_agreement_public)};
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "client/service_keys.h"
 #include "crypto/crypto_factory.h"
 #include "system/staged_file.h"
 
@@ -24,9 +25,10 @@ inline constexpr std::uint32_t kServiceIterations = 1000;
 
 // The contents of "service.bin" and what the daemon derives from it.
 struct service_credentials {
-    bytes secret;           // 32 random bytes
-    std::wstring password;  // 64 lower-case hexadecimal digits of the secret
-    bytes container;        // the service key container, sealed under password
+    bytes secret;                      // 32 random bytes
+    std::wstring password;             // 64 lower-case hexadecimal digits of the secret
+    bytes container;                   // the service key container, sealed under password
+    client::service_keys public_keys;  // what clients pin the service by
 };
 
 // An administrator to create: account name and the password of its new key container.

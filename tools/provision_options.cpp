@@ -46,12 +46,15 @@ std::string usage() {
            "  --allow-low-iterations  accept fewer iterations (tests only; at least 1000)\n"
            "  --export-container      write that administrator's key container to FILE\n"
            "  --export-token          write that administrator's session token to FILE\n"
-           "  --write-config          write the configuration file naming the directory\n"
+           "  --write-config          write the configuration file naming the directory,\n"
+           "                          and service.pub (the service's public keys, which\n"
+           "                          clients pin) beside it\n"
            "  --config-path PATH      where --write-config writes (default\n"
            "                          /etc/ztctl/ztctl.conf)\n"
            "  --force                 replace files that already exist\n"
            "\n"
-           "Files are created with mode 0600, a new service directory with mode 0700.\n"
+           "Files are created with mode 0600 (service.pub 0644), a new service directory\n"
+           "with mode 0700.\n"
            "Exit status: 0 success, 1 failure, 2 bad command line.\n";
 }
 

@@ -99,6 +99,7 @@ struct planned_file {
     std::string path;
     std::vector<unsigned char> data;
     std::string what;
+    mode_t mode = 0600;
 };
 
 int run(const provision::options& options) {
@@ -126,8 +127,11 @@ int run(const provision::options& options) {
     for (const auto& [name, file] : options.export_tokens) {
         targets.push_back(absolute(file));
     }
+    // The service's public keys go beside the configuration, where clients look for them.
+    const std::string keys_path = parent_of(options.config_path) + "/service.pub";
     if (options.write_config) {
         targets.push_back(options.config_path);
+        targets.push_back(keys_path);
     }
     if (!options.force) {
         for (const auto& target : targets) {
@@ -196,11 +200,15 @@ int run(const provision::options& options) {
         if (!make_directories(parent_of(options.config_path), 0755, error)) {
             return nothing_changed(error);
         }
-        files.push_back({options.config_path, cast::to_vector(text), "configuration"});
+        files.push_back({options.config_path, cast::to_vector(text), "configuration", 0600});
+        files.push_back({keys_path,
+                         cast::to_vector(client::format_service_keys(service.public_keys)),
+                         "the service's public keys, for clients to pin", 0644});
     }
     std::vector<fio::staged_file> staged(files.size());
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (!staged[i].create(files[i].path, ec) ||
+            !staged[i].set_attributes(files[i].mode, ::geteuid(), ::getegid(), ec) ||
             !staged[i].write(files[i].data.data(), files[i].data.size(), ec)) {
             return nothing_changed("cannot write " + files[i].path + ": " + ec.message());
         }
@@ -217,7 +225,8 @@ int run(const provision::options& options) {
                   << admin.container.size() << " bytes, " << options.iterations << " iterations\n";
     }
     for (const auto& file : files) {
-        std::cout << "wrote " << file.path << " (mode 600): " << file.what << '\n';
+        std::cout << "wrote " << file.path << " (mode " << std::oct << file.mode << std::dec
+                  << "): " << file.what << '\n';
     }
     return 0;
 }

@@ -58,6 +58,15 @@ TEST_F(ClientSession, AccountReachesAnEncryptedSessionAndRootStopsTheService) {
     }
     // A wrong password is found by the client before anything is sent: authentication (4).
     EXPECT_EQ(ztctl("--as admin --password-file /run/wrong.pw ping"), 4) << m_output;
+    // The keys the provisioning tool pinned are the daemon's: another key-agreement key in
+    // the pin file makes the client refuse the service.
+    const auto pinned = m_box->read_file("/etc/ztctl/service.pub");
+    ASSERT_TRUE(pinned && pinned->find("key-agreement ") != std::string::npos);
+    const std::string forged = pinned->substr(0, pinned->find("key-agreement ")) +
+                               "key-agreement " + std::string(64, 'a') + "\n";
+    m_box->write_file("/etc/ztctl/service.pub", forged, 0644);
+    EXPECT_EQ(ztctl("--as admin --password-file /run/admin.pw ping"), 4) << m_output;
+    m_box->write_file("/etc/ztctl/service.pub", *pinned, 0644);
     EXPECT_EQ(ztctl("--as admin --password-file /run/admin.pw --json service public-key"), 0)
         << m_output;
     EXPECT_NE(m_output.find("public"), std::string::npos) << m_output;

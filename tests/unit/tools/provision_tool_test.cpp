@@ -9,6 +9,7 @@
 #include <string>
 
 #include "../database/service_fixture.h"
+#include "client/service_keys.h"
 #include "crypto/hasher.h"
 #include "database/database.h"
 #include "provision.h"
@@ -80,6 +81,14 @@ TEST_F(ProvisionTool, CreatesPrivateFilesThatLoadAndExportsOnRequest) {
     EXPECT_EQ(mode_of(m_service), 0700u);
     EXPECT_EQ(read_text(config),
               "# Written by ztctl-provision.\nservice_path = " + m_service + "\n");
+    // The service's public keys beside it, readable by every client that pins them.
+    const std::string keys = m_root + "/etc/ztctl/service.pub";
+    EXPECT_EQ(mode_of(keys), 0644u);
+    client::service_keys pinned;
+    std::error_code pin_error;
+    ASSERT_TRUE(client::parse_service_keys(read_text(keys), pinned, pin_error))
+        << pin_error.message();
+    EXPECT_EQ(pinned.asymmetric.size(), 44u);
 
     Database database;
     std::error_code ec;
