@@ -193,29 +193,7 @@ class client {
 
     DBusConnection* connection() const { return m_connection.get(); }
 
-    static bytes text(const std::string& s) { return {s.begin(), s.end()}; }
-
-  private:
-    struct pending_unref {
-        void operator()(DBusPendingCall* p) const noexcept { dbus_pending_call_unref(p); }
-    };
-    using pending_ptr = std::unique_ptr<DBusPendingCall, pending_unref>;
-
-    static zt_testing::message_ptr message(const dbus_iface::iface& to, const words& values,
-                                           const std::optional<bytes>& data) {
-        zt_testing::message_ptr m(dbus_message_new_method_call(
-            "ru.quorvex.server", to.path().c_str(), to.interface().c_str(), to.method().c_str()));
-        for (std::uint32_t w : values) {
-            dbus_message_append_args(m.get(), DBUS_TYPE_UINT32, &w, DBUS_TYPE_INVALID);
-        }
-        if (data) {
-            const unsigned char* p = data->data();
-            dbus_message_append_args(m.get(), DBUS_TYPE_ARRAY, DBUS_TYPE_BYTE, &p,
-                                     static_cast<int>(data->size()), DBUS_TYPE_INVALID);
-        }
-        return m;
-    }
-
+    // The arguments of a received message, or its error.
     static reply read(DBusMessage* m) {
         reply out;
         out.answered = true;
@@ -242,6 +220,29 @@ class client {
             }
         }
         return out;
+    }
+
+    static bytes text(const std::string& s) { return {s.begin(), s.end()}; }
+
+  private:
+    struct pending_unref {
+        void operator()(DBusPendingCall* p) const noexcept { dbus_pending_call_unref(p); }
+    };
+    using pending_ptr = std::unique_ptr<DBusPendingCall, pending_unref>;
+
+    static zt_testing::message_ptr message(const dbus_iface::iface& to, const words& values,
+                                           const std::optional<bytes>& data) {
+        zt_testing::message_ptr m(dbus_message_new_method_call(
+            "ru.quorvex.server", to.path().c_str(), to.interface().c_str(), to.method().c_str()));
+        for (std::uint32_t w : values) {
+            dbus_message_append_args(m.get(), DBUS_TYPE_UINT32, &w, DBUS_TYPE_INVALID);
+        }
+        if (data) {
+            const unsigned char* p = data->data();
+            dbus_message_append_args(m.get(), DBUS_TYPE_ARRAY, DBUS_TYPE_BYTE, &p,
+                                     static_cast<int>(data->size()), DBUS_TYPE_INVALID);
+        }
+        return m;
     }
 
     bool accepted(const dbus_iface::iface& to, const words& values, const words& expected,

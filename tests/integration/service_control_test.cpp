@@ -72,17 +72,7 @@ TEST_F(Control, StopAnswersBeforeShutdownAndSavesTheDatabase) {
             while (zt_testing::message_ptr in{dbus_connection_pop_message(c.connection())}) {
                 if (dbus_message_get_type(in.get()) == DBUS_MESSAGE_TYPE_METHOD_RETURN) {
                     arrived.push_back("return");
-                    DBusMessageIter it;
-                    dbus_message_iter_init(in.get(), &it);
-                    while (dbus_message_iter_get_arg_type(&it) == DBUS_TYPE_UINT32) {
-                        dbus_message_iter_next(&it);
-                    }
-                    DBusMessageIter array;
-                    dbus_message_iter_recurse(&it, &array);
-                    const unsigned char* p = nullptr;
-                    int n = 0;
-                    dbus_message_iter_get_fixed_array(&array, &p, &n);
-                    answer.assign(p, p + n);
+                    answer = client::read(in.get()).data;
                 } else if (dbus_message_get_type(in.get()) == DBUS_MESSAGE_TYPE_SIGNAL &&
                            dbus_message_get_member(in.get()) == std::string("Shutdown")) {
                     arrived.push_back("Shutdown");

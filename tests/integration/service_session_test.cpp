@@ -18,9 +18,14 @@ using Session = ServiceTest;
 
 TEST_F(Session, BothHandshakesEndInAnEncryptedSessionThatAnswersEncrypted) {
     client plain = connect();
+    ASSERT_EQ(plain.call_words(ds::session::open(), {4, 4}), (words{4, 64, 1}));
     const reply_builder clear_key = plain.clear_request(ds::service::get_public_key(), {});
     ASSERT_EQ(clear_key.status().value(), 0u);
     ASSERT_FALSE(clear_key.buffer().empty());
+    const reply_builder stranger =
+        plain.clear_request(ds::user_manage::common::get_container(), client::text("nobody"));
+    EXPECT_EQ(std::tuple(stranger.error().value(), stranger.error().category()),
+              std::tuple(1029, std::string("database")));
 
     for (const bool authenticated : {false, true}) {
         SCOPED_TRACE(authenticated ? "authenticated" : "not authenticated");
@@ -33,6 +38,10 @@ TEST_F(Session, BothHandshakesEndInAnEncryptedSessionThatAnswersEncrypted) {
         // A request without a body in the short flat form is accepted as well.
         answer = c.secure_call(ds::service::get_public_key(), serialize(1, 16));
         EXPECT_EQ(reply_builder(answer.data).buffer(), clear_key.buffer());
+
+        // The opened session keeps the account it was opened for.
+        answer = c.secure_request(ds::user_manage::common::get_container(), client::text("admin"));
+        EXPECT_EQ(reply_builder(answer.data).error().value(), 8193);
 
         const packet closed = c.secure_call(ds::session::close(), serialize(64, 4));
         EXPECT_EQ(std::tuple(closed.header, closed.metadata, closed.status),
