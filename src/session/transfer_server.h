@@ -16,8 +16,10 @@
 // A step that fails on a flag guard, before it has read the call, answers nothing. A step
 // that has read the call and rejects it refuses first and then reports the error; when even
 // the refusal cannot be sent, it reports the transport's error instead. A call that carries
-// no packet (no arguments, or all three words 0) is never judged on the words of an earlier
-// packet: the steps that answer it refuse it outright with their own header.
+// no packet (all three words 0: "Bad data format"; no arguments: the transport's "Invalid
+// argument") is never judged on the words of an earlier packet: establish() and
+// setup_complete() refuse it outright with their own header, the other steps fail without
+// an answer.
 class transfer_server : public transfer_protocol {
   public:
     using bytes = transfer_protocol::bytes;
