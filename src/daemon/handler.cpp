@@ -58,15 +58,20 @@ void not_supported(transfer_session_safe& session, Database&) {
 
 // The common frame of the request methods: the database, the two log lines, and the work
 // only for a call that passed its checks.
+// Work that needs no transfer context because its answer is public.
+enum class context_need { required, none };
+
 template <typename Session>
 DBusHandlerResult serve(transfer_session& session, ztl::StoreManager& store, const char* label,
-                        void (*work)(Session&, Database&)) {
+                        void (*work)(Session&, Database&),
+                        context_need need = context_need::required) {
     const auto database = fetch<Database>(store, "database");
     if (!database) {
         return kDeclined;
     }
     log_request(label);
-    if (require_context(session, store) && verify_secure_call(session, kDataHeader, kRequest)) {
+    if ((need == context_need::none || require_context(session, store)) &&
+        verify_secure_call(session, kDataHeader, kRequest)) {
         work(session, *database);
     }
     log_processed(label);
@@ -113,7 +118,18 @@ DBusHandlerResult switch_session(transfer_session& session, ztl::StoreManager&) 
 }
 
 DBusHandlerResult apply_token(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "Private", &profile_manage_handler::set_private_parameter);
+    const auto database = fetch<Database>(store, "database");
+    if (!database) {
+        return kDeclined;
+    }
+    log_request("Private");
+    // A step of the handshake: the session is not established yet, and the handshake
+    // itself judges whether the call comes at the right time.
+    if (verify_secure_call(session, kDataHeader, kRequest)) {
+        profile_manage_handler::set_private_parameter(session, *database);
+    }
+    log_processed("Private");
+    return kHandled;
 }
 
 DBusHandlerResult setup_complete(transfer_session& session, ztl::StoreManager& store) {
@@ -193,8 +209,8 @@ DBusHandlerResult get_admin_list(transfer_session& session, ztl::StoreManager& s
 }
 
 DBusHandlerResult get_public_key(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "GetPublicServiceKey",
-                 &key_manage_handler::get_service_public_key);
+    return serve(session, store, "GetPublicServiceKey", &key_manage_handler::get_service_public_key,
+                 context_need::none);
 }
 
 DBusHandlerResult add_user(transfer_session& session, ztl::StoreManager& store) {

@@ -4,6 +4,7 @@
 #include "dbus/dbus_server.h"
 #include "dbus/reply_builder.h"
 #include "foundation/i18n.h"
+#include "handlers/respond.h"
 #include "logging/logger.h"
 #include "session/packet.h"
 #include "session/transfer_context.h"
@@ -28,7 +29,7 @@ bool reply_bus_error(transfer_session& session, ztl::StoreManager& store,
 }  // namespace
 
 bool require_context(transfer_session& session, ztl::StoreManager& store) {
-    if (session.protocol().context() != nullptr) {
+    if (session.protocol().context() != nullptr && session.protocol().is_session_established()) {
         return true;
     }
     reply_bus_error(session, store, ztctl_error::session_not_established);
@@ -61,16 +62,13 @@ bool verify_secure_call(transfer_session& session, std::uint32_t header,
 
 bool answer(transfer_session_safe& session, const std::vector<unsigned char>& reply,
             std::error_code& ec) {
-    if (auto* context = session.protocol().context()) {
-        return context->response(reply, ec);
-    }
-    return session.protocol().network().response(reply, ec);
+    return handler_reply::respond_or_clear(session, reply, ec);
 }
 
 void refuse(transfer_session& session, ztl::StoreManager& store, const std::error_code& error) {
-    if (auto* context = session.protocol().context()) {
+    if (session.protocol().context() != nullptr && session.protocol().is_session_established()) {
         std::error_code ignored;
-        context->response(reply_builder(error).obtain(), ignored);
+        handler_reply::respond_or_clear(session, reply_builder(error).obtain(), ignored);
         return;
     }
     reply_bus_error(session, store, error);

@@ -12,9 +12,10 @@
 // that may not. Every function answers the call itself when it says no.
 namespace service_handler {
 
-// True when the call may go on. A session without a transfer context yet cannot carry a
-// reply, so the call is answered with a D-Bus error whose message is the text of "Session
-// isn't established" (8194) instead of being handed to a handler.
+// True when the call may go on: the session has a transfer context that can carry a reply
+// (a completed "Open" or "SetupComplete", not undone since). Any other session is answered
+// with a D-Bus error whose message is the text of "Session isn't established" (8194)
+// instead of being handed to a handler that could not answer it.
 bool require_context(transfer_session& session, ztl::StoreManager& store);
 
 // True when the call may go on. In an established secure session every call must carry one
@@ -25,13 +26,14 @@ bool require_context(transfer_session& session, ztl::StoreManager& store);
 bool verify_secure_call(transfer_session& session, std::uint32_t header,
                         std::optional<std::uint32_t> metadata);
 
-// Sends a reply payload through the session's context; without one, as the single byte
-// array of a plain method return.
+// Sends a reply payload that holds no secret (a status or an error) through the session's
+// context; when there is none or it cannot carry the reply, in the clear form of the
+// unsafe context (2, 128, reply), so that the caller is not left waiting.
 bool answer(transfer_session_safe& session, const std::vector<unsigned char>& reply,
             std::error_code& ec);
 
-// The error reply of error through the session's context; without one, a D-Bus error whose
-// message is the error's text.
+// The error reply of error through the session's context; for a session that require_context
+// would turn away, a D-Bus error whose message is the error's text.
 void refuse(transfer_session& session, ztl::StoreManager& store, const std::error_code& error);
 
 // True when the bus reports uid 0 for the caller; false when it reports another uid or

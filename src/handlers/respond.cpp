@@ -3,6 +3,7 @@
 #include "daemon/ztctl_error.h"
 #include "dbus/reply_builder.h"
 #include "logging/logger.h"
+#include "session/packet.h"
 #include "session/transfer_context.h"
 #include "session/transfer_server.h"
 
@@ -18,10 +19,20 @@ bool respond(transfer_session_safe& session, const std::vector<unsigned char>& r
     return context->response(reply, ec);
 }
 
+bool respond_or_clear(transfer_session_safe& session, const std::vector<unsigned char>& reply,
+                      std::error_code& ec) {
+    if (respond(session, reply, ec)) {
+        return true;
+    }
+    return session.protocol().network().response(to_word(transfer_protocol_header::unsafe_transfer),
+                                                 to_word(transfer_protocol_phase::response), reply,
+                                                 ec);
+}
+
 void fail(transfer_session_safe& session, const char* format, const std::error_code& error) {
     ztl::Logger::warning(format, error.message());
     std::error_code ignored;
-    respond(session, reply_builder(error).obtain(), ignored);
+    respond_or_clear(session, reply_builder(error).obtain(), ignored);
 }
 
 }  // namespace handler_reply

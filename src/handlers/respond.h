@@ -13,9 +13,15 @@ namespace handler_reply {
 bool respond(transfer_session_safe& session, const std::vector<unsigned char>& reply,
              std::error_code& ec);
 
-// The error reply of error through the session's context, and the warning with format (one
-// "%s" for the error's message) that every failing request logs. A failure to send is
-// dropped: the client's call then ends with the bus's own error.
+// Sends a reply that holds no secret (a status or an error record) through the session's
+// context; when there is none, or it cannot carry the reply (a handshake in progress), in
+// the clear form of the unsafe context (2, 128, reply), so that no caller waits for an
+// answer that never comes. Never use it for a payload that must stay encrypted.
+bool respond_or_clear(transfer_session_safe& session, const std::vector<unsigned char>& reply,
+                      std::error_code& ec);
+
+// The error reply of error (respond_or_clear) and the warning with format (one "%s" for
+// the error's message) that every failing request logs. A failure to send is dropped.
 void fail(transfer_session_safe& session, const char* format, const std::error_code& error);
 
 }  // namespace handler_reply

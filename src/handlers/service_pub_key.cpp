@@ -19,8 +19,9 @@ void get_service_public_key(transfer_session_safe& session, Database& database) 
         handler_reply::fail(session, _("Unable to retrieve the public key: %s"), ec);
         return;
     }
-    handler_reply::respond(session,
-                           reply_builder(reply_status_code::success, std::move(key)).obtain(), ec);
+    // The key is public: a session that cannot carry the reply yet gets it in the clear.
+    handler_reply::respond_or_clear(
+        session, reply_builder(reply_status_code::success, std::move(key)).obtain(), ec);
 }
 
 }  // namespace key_manage_handler

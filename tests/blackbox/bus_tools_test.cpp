@@ -1,88 +1,63 @@
-// The real daemon in a sandbox, driven by busctl, gdbus and openssl: the words on the wire
-// and the service key as tools read them that this project did not write.
+// The daemon as busctl, gdbus and openssl see it: the words of "Open" and the service key
+// of "GetPublicKey", read from bytes that only the daemon produced.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <chrono>
-#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "testing/required_environment.h"
-#include "testing/sandbox.h"
+#include "integration/service_client.h"
 
+namespace service_test {
 namespace {
 
-using namespace std::chrono_literals;
-using zt_testing::sandbox;
+using BusTools = ServiceTest;
 
-class BusTools : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        const std::string reason = sandbox::unavailable_reason();
-        if (!reason.empty()) {
-            ZT_SKIP_UNLESS_REQUIRED(reason);
-        }
-        m_box = std::make_unique<sandbox>();
-        m_box->provision_with_tool({{"admin", "correct horse"}});
-        m_daemon = m_box->start_daemon();
-        ASSERT_TRUE(m_box->wait_for_name("ru.quorvex.server", m_daemon, 30s));
+const std::vector<std::string> kClean = zt_testing::environment_with(
+    {"DBUS_SYSTEM_BUS_ADDRESS", "DBUS_SESSION_BUS_ADDRESS", "DBUS_STARTER_ADDRESS"}, {"LC_ALL=C"});
+
+// Runs a tool inside the sandbox; its standard output, with its exit status checked.
+std::string run(zt_testing::sandbox& box, const std::vector<std::string>& argv) {
+    const auto result =
+        zt_testing::run_captured(argv, 60s, {.ns_fd = box.namespace_fd(), .env = kClean});
+    EXPECT_EQ(result.status, 0) << argv[0] << ": " << result.err;
+    return result.out;
+}
+
+TEST_F(BusTools, OpenAnswersItsAcceptanceToBusctlAndGdbus) {
+    const std::string busctl = run(*m_box, {"/usr/bin/busctl", "--system", "call",
+                                            "ru.quorvex.server", "/ru/quorvex/system/session",
+                                            "ru.quorvex.system.session", "Open", "uu", "4", "4"});
+    EXPECT_EQ(busctl, "uuu 4 64 1\n");
+    const std::string gdbus =
+        run(*m_box, {"/usr/bin/gdbus", "call", "--system", "--dest", "ru.quorvex.server",
+                     "--object-path", "/ru/quorvex/system/session", "--method",
+                     "ru.quorvex.system.session.Open", "uint32 4", "uint32 4"});
+    EXPECT_EQ(gdbus, "(uint32 4, uint32 64, uint32 1)\n");
+}
+
+TEST_F(BusTools, PublicKeyReplyCarriesAKeyThatOpensslReads) {
+    // busctl prints "uuay 2 128 N b1 ... bN" for the clear reply (2, 128, full reply).
+    std::istringstream out(
+        run(*m_box, {"/usr/bin/busctl", "--system", "call", "ru.quorvex.server",
+                     "/ru/quorvex/system/service", "ru.quorvex.system.service", "GetPublicKey"}));
+    std::string signature;
+    unsigned header = 0, metadata = 0, count = 0;
+    out >> signature >> header >> metadata >> count;
+    ASSERT_EQ(std::tuple(signature, header, metadata), std::tuple(std::string("uuay"), 2u, 128u));
+    bytes frame;
+    for (unsigned value = 0; frame.size() < count && out >> value;) {
+        frame.push_back(static_cast<unsigned char>(value));
     }
+    const reply_builder reply(frame);
+    ASSERT_EQ(reply.status().value(), 0u);
+    ASSERT_FALSE(reply.buffer().empty());
 
-    // Runs a shell command line inside the sandbox; its exit status, its output in m_output.
-    int run(const std::string& command) {
-        auto child = m_box->spawn({"/bin/sh", "-c", command + " >/run/out 2>&1"});
-        const auto status = child.wait(60s);
-        m_output = m_box->read_file("/run/out").value_or("");
-        return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
-    }
-
-    std::unique_ptr<sandbox> m_box;
-    zt_testing::child_process m_daemon;
-    std::string m_output;
-};
-
-constexpr const char* kSession = "ru.quorvex.server /ru/quorvex/system/session";
-
-TEST_F(BusTools, OpenAnswersItsWordsToEveryClient) {
-    ASSERT_EQ(run(std::string("busctl --system call ") + kSession +
-                  " ru.quorvex.system.session Open uu 4 4"),
-              0)
-        << m_output;
-    EXPECT_EQ(m_output, "uuu 4 64 1\n");
-    ASSERT_EQ(run("gdbus call --system --dest ru.quorvex.server --object-path "
-                  "/ru/quorvex/system/session --method ru.quorvex.system.session.Open 'uint32 4' "
-                  "'uint32 4'"),
-              0)
-        << m_output;
-    EXPECT_EQ(m_output, "(uint32 4, uint32 64, uint32 1)\n");
-    // "Open" (5, 4) is no start condition: no answer at all, so the call times out.
-    EXPECT_NE(run(std::string("busctl --system --timeout=2 call ") + kSession +
-                  " ru.quorvex.system.session Open uu 5 4"),
-              0);
-    EXPECT_NE(m_output.find("timed out"), std::string::npos) << m_output;
+    const std::string file = "/run/zt-sandbox/service-key.der";
+    m_box->write_file(file, std::string(reply.buffer().begin(), reply.buffer().end()));
+    run(*m_box, {"/usr/bin/openssl", "pkey", "-pubin", "-inform", "DER", "-in", file, "-noout"});
 }
-
-TEST_F(BusTools, RequestWithoutASessionGetsABusErrorWithTheReason) {
-    // A connection that never opened a session has no context to answer in: the daemon
-    // answers at once with a D-Bus error instead of leaving the client to time out.
-    EXPECT_NE(run("busctl --system call ru.quorvex.server /ru/quorvex/system/service "
-                  "ru.quorvex.system.service GetPublicKey uuay 1 16 0"),
-              0);
-    EXPECT_NE(m_output.find("Session isn't established"), std::string::npos) << m_output;
-}
-
-#ifdef ZT_ZTCTL_PATH
-TEST_F(BusTools, OpensslReadsTheServicePublicKey) {
-    m_box->write_file("/run/admin.pw", "correct horse\n", 0600);
-    ASSERT_EQ(run(std::string(ZT_ZTCTL_PATH) +
-                  " --as admin --password-file /run/admin.pw service public-key > /run/key.pem"
-                  " && openssl pkey -pubin -in /run/key.pem -noout -text"),
-              0)
-        << m_output;
-    EXPECT_NE(m_output.find("X25519 Public-Key"), std::string::npos) << m_output;
-}
-#endif
 
 }  // namespace
+}  // namespace service_test

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -122,7 +123,11 @@ TEST_F(BusPolicy, GeneratedUserPolicyLetsAnyProcessOwnTheUserName) {
     const std::string name = misc::get_server_bus_name("user1");
     const auto [text, file] = conf_generator::generate(name);
     ASSERT_FALSE(file.empty());
-    m_box->write_file("/etc/dbus-1/system.d/" + file, text);
+    // Put in place whole: the bus reloads on the first change it sees and must not meet a
+    // half-written file.
+    const std::string path = "/etc/dbus-1/system.d/" + file;
+    m_box->write_file(path + ".part", text);
+    std::filesystem::rename(m_box->host_path(path + ".part"), m_box->host_path(path));
     EXPECT_EQ(run_as_nobody([&](DBusConnection* c) {
                   std::string error;
                   const bool owned = zt_testing::wait_until(
