@@ -22,6 +22,7 @@
 #include "session/packet.h"
 #include "system/init_vector.h"
 #include "testing/private_bus.h"
+#include "testing/required_environment.h"
 #include "testing/sandbox.h"
 #include "unit/crypto/session_peer.h"
 
@@ -275,7 +276,7 @@ class ServiceTest : public ::testing::Test {
   protected:
     void SetUp() override {
         if (const std::string reason = zt_testing::sandbox::unavailable_reason(); !reason.empty()) {
-            GTEST_SKIP() << reason;
+            ZT_SKIP_UNLESS_REQUIRED(reason);
         }
         m_box = std::make_unique<zt_testing::sandbox>();
         provision();
