@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -94,6 +95,9 @@ TEST(StoredService, DatabaseOfAnEarlierBuildLoadsAndSavesUnderTheSameKey) {
     const std::filesystem::path dir =
         ::testing::TempDir() + "zt-stored-" + std::to_string(getpid());
     std::filesystem::create_directories(dir);
+    // Removed however the test ends.
+    const std::unique_ptr<const std::filesystem::path, void (*)(const std::filesystem::path*)>
+        cleanup(&dir, [](const std::filesystem::path* p) { std::filesystem::remove_all(*p); });
     std::filesystem::copy_file(stored / "database.bin", dir / "database.bin");
     std::error_code ec;
     const auto credentials = load_credentials(stored / "service.bin", ec);
@@ -119,5 +123,4 @@ TEST(StoredService, DatabaseOfAnEarlierBuildLoadsAndSavesUnderTheSameKey) {
                              "\xc3\xbc\xe2\x82\xac made before")));
         ASSERT_TRUE(database.save(ec)) << ec.message();
     }
-    std::filesystem::remove_all(dir);
 }
