@@ -183,13 +183,20 @@ bool transfer_server::switch_context(std::error_code& ec) {
     return false;
 }
 
-bool transfer_server::establish(std::error_code& ec) {
+bool transfer_server::awaiting_setup(std::error_code& ec) const {
     if (is_session_established()) {
         ec = transfer_error::already_established;
         return false;
     }
     if (!is_session_secured()) {
         ec = transfer_error::non_secured_establish;
+        return false;
+    }
+    return true;
+}
+
+bool transfer_server::establish(std::error_code& ec) {
+    if (!awaiting_setup(ec)) {
         return false;
     }
     constexpr std::uint32_t kSetup = to_word(header::setup_authenticated);
@@ -233,12 +240,7 @@ bool transfer_server::apply_token(const bytes& token, std::error_code& ec) {
         ec = transfer_error::not_initialized;
         return false;
     }
-    if (is_session_established()) {
-        ec = transfer_error::already_established;
-        return false;
-    }
-    if (!is_session_secured()) {
-        ec = transfer_error::non_secured_establish;
+    if (!awaiting_setup(ec)) {
         return false;
     }
     bytes payload;
@@ -275,12 +277,7 @@ bool transfer_server::apply_token(const bytes& token, std::error_code& ec) {
 }
 
 bool transfer_server::setup_complete(std::error_code& ec) {
-    if (is_session_established()) {
-        ec = transfer_error::already_established;
-        return false;
-    }
-    if (!is_session_secured()) {
-        ec = transfer_error::non_secured_establish;
+    if (!awaiting_setup(ec)) {
         return false;
     }
     const std::uint32_t expected =

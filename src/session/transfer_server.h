@@ -55,6 +55,9 @@ class transfer_server : public transfer_protocol {
     bool close(std::error_code& ec);
 
   private:
+    // The setup steps run only on a secured session that is not yet established; false
+    // with "Session already established" or "Try establish non secured transfer_session".
+    bool awaiting_setup(std::error_code& ec) const;
     // The current call's plain words and payload; false (and an error) when it carries no
     // present packet.
     bool read_plain(bytes& payload, std::error_code& ec);

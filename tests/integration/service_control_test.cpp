@@ -130,7 +130,7 @@ TEST_F(Control, OtherUsersMayNeitherStopNorDeinit) {
             _exit(100);
         }
         try {
-            client c(zt_testing::open_bus("unix:path=/run/dbus/system_bus_socket"), [] {});
+            client c(zt_testing::open_bus("unix:path=/run/dbus/system_bus_socket"));
             // Without a transfer context the refusal is a bus error with the error's text.
             const reply early = c.call_once(ds::control::stop(), {2, 16});
             if (early.message != "Session is not open or unsafe") {
