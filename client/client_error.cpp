@@ -19,6 +19,9 @@ constexpr foundation::error_message kMessages[] = {
     {10, N_("The session is not open")},
     {11, N_("The pinned service keys cannot be read")},
     {12, N_("No password was given")},
+    {13, N_("The key store could not be made")},
+    {14, N_("The account's disk key does not open")},
+    {15, N_("The passwords do not match")},
 };
 
 }  // namespace

@@ -18,6 +18,9 @@ enum class client_error {
     no_session = 10,           // a request on a session that is not open
     bad_pin_file = 11,         // the file of pinned service keys cannot be read
     no_password = 12,          // no password could be read
+    keystore_failed = 13,      // a key store for the service could not be made
+    damaged_material = 14,     // the account's symmetric material does not open
+    passwords_differ = 15,     // the two entries of a new password differ
 };
 
 // The one "client" category instance.

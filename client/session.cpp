@@ -8,6 +8,7 @@
 
 #include "client/account_key.h"
 #include "client/client_error.h"
+#include "client/keystore.h"
 #include "crypto/crypto_error.h"
 #include "session/transfer_error.h"
 
@@ -27,7 +28,6 @@ constexpr std::uint32_t w(phase p) noexcept {
 }
 
 constexpr std::size_t kServiceAnswerSize = 64;
-constexpr std::size_t kSeedSize = 32;
 
 // Secrets and plaintext packets do not stay behind in freed memory.
 void wipe(bytes& data) noexcept {
@@ -35,16 +35,6 @@ void wipe(bytes& data) noexcept {
         explicit_bzero(data.data(), data.size());
     }
     data.clear();
-}
-
-// A provider factory seeded from the operating system's random source.
-crypto_factory seeded_factory() {
-    crypto_factory factory;
-    bytes seed(kSeedSize);
-    if (::getrandom(seed.data(), seed.size(), 0) == static_cast<ssize_t>(seed.size())) {
-        factory.initialize(std::move(seed));
-    }
-    return factory;
 }
 
 // The error of a reply frame that came where a handshake answer was expected (the service

@@ -1,7 +1,9 @@
 #include "x25519_key_agreement.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "aead.h"
 #include "failure.h"
 #include "kdf.h"
 #include "symmetric_key_container.h"
@@ -14,6 +16,16 @@ constexpr std::size_t kSessionKeySize = 32;
 constexpr std::size_t kAnswerSize = 2 * kX25519Size;
 constexpr char kSessionInfo[] = "session";
 constexpr char kStorageInfo[] = "storage";
+// The format of seal_secret's output.
+constexpr std::uint8_t kSealedVersion = 1;
+
+// What seal_secret authenticates besides the data: the version byte and the label.
+Secret sealed_aad(const std::string& label) {
+    Secret aad(1 + label.size());
+    aad.data()[0] = kSealedVersion;
+    std::copy(label.begin(), label.end(), aad.data() + 1);
+    return aad;
+}
 
 const std::uint8_t* text_bytes(const char* text) {
     return reinterpret_cast<const std::uint8_t*>(text);
@@ -204,18 +216,59 @@ const ContainerKeys& X25519KeyAgreement::require_container(const char* method) c
     return *container_;
 }
 
+Secret X25519KeyAgreement::labelled_secret(const std::string& label, const char* method) const {
+    // The storage key seals the database; a caller-chosen label must not reach it.
+    if (label.empty() || label == kStorageInfo) {
+        throw InvalidArgumentException("label", method, "is empty or reserved");
+    }
+    const Secret& key = require_container(method).agreement_private;
+    return hkdf_sha256(key.data(), key.size(), nullptr, 0, text_bytes(label.c_str()), label.size(),
+                       kSessionKeySize);
+}
+
 RawMemoryDefault X25519KeyAgreement::derive_secret(const std::string& label) const {
     static const char* const method = "DiffieHellman::derive_secret";
     return guarded(method, [&] {
-        // The storage key seals the database; a caller-chosen label must not reach it.
-        if (label.empty() || label == kStorageInfo) {
-            throw InvalidArgumentException("label", method, "is empty or reserved");
-        }
-        const Secret& key = require_container(method).agreement_private;
-        const Secret derived =
-            hkdf_sha256(key.data(), key.size(), nullptr, 0, text_bytes(label.c_str()), label.size(),
-                        kSessionKeySize);
+        const Secret derived = labelled_secret(label, method);
         return RawMemoryDefault::copy_of(derived.data(), derived.size());
+    });
+}
+
+std::vector<std::uint8_t> X25519KeyAgreement::seal_secret(const std::string& label,
+                                                          const std::uint8_t* data,
+                                                          std::size_t size) const {
+    static const char* const method = "DiffieHellman::seal_secret";
+    return guarded(method, [&] {
+        if (data == nullptr && size != 0) {
+            throw InvalidArgumentException("data", method, "is null");
+        }
+        const Secret key = labelled_secret(label, method);
+        std::vector<std::uint8_t> out(1 + kGcmNonceSize);
+        out[0] = kSealedVersion;
+        core_->drbg->generate(out.data() + 1, kGcmNonceSize);
+        const Secret aad = sealed_aad(label);
+        const auto sealed = gcm_seal(key, out.data() + 1, aad.data(), aad.size(), data, size);
+        out.insert(out.end(), sealed.begin(), sealed.end());
+        return out;
+    });
+}
+
+RawMemoryDefault X25519KeyAgreement::open_secret(const std::string& label,
+                                                 const std::uint8_t* sealed,
+                                                 std::size_t size) const {
+    static const char* const method = "DiffieHellman::open_secret";
+    return guarded(method, [&] {
+        const Secret key = labelled_secret(label, method);
+        if (sealed == nullptr || size < 1 + kGcmNonceSize + kGcmTagSize) {
+            fail(method, Exception::authentication_failed, "sealed data too short");
+        }
+        if (sealed[0] != kSealedVersion) {
+            throw InvalidArgumentException("sealed", method, "unknown version");
+        }
+        const Secret aad = sealed_aad(label);
+        const Secret plain = gcm_open(key, sealed + 1, aad.data(), aad.size(),
+                                      sealed + 1 + kGcmNonceSize, size - 1 - kGcmNonceSize, method);
+        return RawMemoryDefault::copy_of(plain.data(), plain.size());
     });
 }
 

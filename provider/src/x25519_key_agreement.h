@@ -37,10 +37,17 @@ class X25519KeyAgreement final : public DiffieHellmanBase {
     std::vector<std::uint8_t> get_public_key() const override;
     std::time_t get_creation_time() const override;
     RawMemoryDefault derive_secret(const std::string& label) const override;
+    std::vector<std::uint8_t> seal_secret(const std::string& label, const std::uint8_t* data,
+                                          std::size_t size) const override;
+    RawMemoryDefault open_secret(const std::string& label, const std::uint8_t* sealed,
+                                 std::size_t size) const override;
     std::vector<std::uint8_t> get_storage_key_container(
         const std::wstring& password) const override;
 
   private:
+    // The secret derive_secret(label) hands out, kept inside.
+    Secret labelled_secret(const std::string& label, const char* method) const;
+
     // The outcome of a key agreement: the input keying material and the HKDF salt
     // (client public || server ephemeral public).
     struct Agreement {

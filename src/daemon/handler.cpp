@@ -13,8 +13,17 @@
 #include "foundation/i18n.h"
 #include "handlers/respond.h"
 #include "handlers/service_pub_key.h"
+#include "handlers/user_admin_list.h"
 #include "handlers/user_container.h"
+#include "handlers/user_delete.h"
+#include "handlers/user_info.h"
+#include "handlers/user_insert.h"
 #include "handlers/user_private.h"
+#include "handlers/user_profile.h"
+#include "handlers/user_register.h"
+#include "handlers/user_status.h"
+#include "handlers/user_sym_material.h"
+#include "handlers/uuid_sym_material.h"
 #include "logging/logger.h"
 #include "session/packet.h"
 
@@ -193,19 +202,19 @@ DBusHandlerResult get_container(transfer_session& session, ztl::StoreManager& st
 }
 
 DBusHandlerResult identify_user(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "Identify", &not_supported);
+    return serve(session, store, "Identify", &user_handler::is_user_registered);
 }
 
 DBusHandlerResult get_profile(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "UserProfile", &not_supported);
+    return serve(session, store, "UserProfile", &profile_manage_handler::get_profile);
 }
 
 DBusHandlerResult get_user_list(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "GetUserList", &not_supported);
+    return serve(session, store, "GetUserList", &profile_manage_handler::status);
 }
 
 DBusHandlerResult get_admin_list(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "GetAdminList", &not_supported);
+    return serve(session, store, "GetAdminList", &profile_manage_handler::get_admin_list);
 }
 
 DBusHandlerResult get_public_key(transfer_session& session, ztl::StoreManager& store) {
@@ -214,23 +223,24 @@ DBusHandlerResult get_public_key(transfer_session& session, ztl::StoreManager& s
 }
 
 DBusHandlerResult add_user(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "InsertUser", &not_supported);
+    return serve(session, store, "InsertUser", &user_handler::insert_user);
 }
 
 DBusHandlerResult remove_user(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "DeleteUser", &not_supported);
+    return serve(session, store, "DeleteUser", &user_handler::delete_user);
 }
 
 DBusHandlerResult get_info(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "Info", &not_supported);
+    return serve(session, store, "Info", &profile_manage_handler::info);
 }
 
 DBusHandlerResult get_material(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "GetMaterial", &not_supported);
+    return serve(session, store, "GetMaterial", &profile_manage_handler::get_symmetric_material);
 }
 
 DBusHandlerResult get_material_uuid(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "GetMaterialByUuid", &not_supported);
+    return serve(session, store, "GetMaterialByUuid",
+                 &profile_manage_handler::get_symmetric_material_uuid);
 }
 
 DBusHandlerResult get_status(transfer_session& session, ztl::StoreManager& store) {

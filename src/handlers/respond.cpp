@@ -36,3 +36,19 @@ void fail(transfer_session_safe& session, const char* format, const std::error_c
 }
 
 }  // namespace handler_reply
+
+namespace handler_reply {
+
+reply_guard::reply_guard(transfer_session_safe& session, const char* warning)
+    : reply(reply_builder::success()), m_session(session), m_warning(warning) {}
+
+reply_guard::~reply_guard() {
+    if (ec) {
+        fail(m_session, m_warning, ec);
+        return;
+    }
+    std::error_code ignored;
+    respond(m_session, reply, ignored);
+}
+
+}  // namespace handler_reply

@@ -25,3 +25,25 @@ bool respond_or_clear(transfer_session_safe& session, const std::vector<unsigned
 void fail(transfer_session_safe& session, const char* format, const std::error_code& error);
 
 }  // namespace handler_reply
+
+namespace handler_reply {
+
+// The one reply of a handler, sent when the guard goes: the error reply of ec with its
+// warning when ec is set, otherwise reply (the plain success reply unless the handler put
+// a payload there). Handlers set it up first, so that every path answers exactly once.
+class reply_guard {
+  public:
+    reply_guard(transfer_session_safe& session, const char* warning);
+    reply_guard(const reply_guard&) = delete;
+    reply_guard& operator=(const reply_guard&) = delete;
+    ~reply_guard();
+
+    std::error_code ec;
+    std::vector<unsigned char> reply;
+
+  private:
+    transfer_session_safe& m_session;
+    const char* m_warning;
+};
+
+}  // namespace handler_reply

@@ -73,6 +73,18 @@ class ZTCRYPTO_API DiffieHellmanBase {
     // Throws without a container, and InvalidArgumentException "label" for an empty label
     // or the label of the container's storage key, which this must never hand out.
     virtual RawMemoryDefault derive_secret(const std::string& label) const = 0;
+    // Extension: seals `size` bytes at `data` with AES-256-GCM under the secret that
+    // derive_secret(label) gives: version byte (1) || 12-byte fresh nonce || ciphertext ||
+    // 16-byte tag, the version byte and the label authenticated. Only the holder of the same
+    // container opens it. Throws as derive_secret does.
+    virtual std::vector<std::uint8_t> seal_secret(const std::string& label,
+                                                  const std::uint8_t* data,
+                                                  std::size_t size) const = 0;
+    // Extension: opens what seal_secret made, in owned (wiped) memory. Throws Exception
+    // authentication_failed for another container or label, a changed byte or a wrong
+    // size, InvalidArgumentException "sealed" for an unknown version byte.
+    virtual RawMemoryDefault open_secret(const std::string& label, const std::uint8_t* sealed,
+                                         std::size_t size) const = 0;
     // Extension: the held container's storage key (the same for the same container on every
     // run; it seals the daemon's database), sealed under `password` in a symmetric key
     // container. Throws without a container. Only the database cipher asks for it.

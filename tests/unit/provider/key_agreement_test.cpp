@@ -155,5 +155,35 @@ TEST_F(KeyAgreementTest, DerivedSecretsAreHkdfOfTheContainerKeyAndNeverTheStorag
               holder->derive_secret("ztctl token").to_vector());
 }
 
+TEST_F(KeyAgreementTest, SealedSecretsOpenOnlyForTheSameContainerLabelAndBytes) {
+    const Bytes disk_key(32, 0x5a);
+    const Bytes sealed = server_->seal_secret("ztctl disk key", disk_key.data(), disk_key.size());
+    ASSERT_EQ(sealed.size(), 1 + 12 + disk_key.size() + 16);
+    EXPECT_EQ(server_->open_secret("ztctl disk key", sealed.data(), sealed.size()).to_vector(),
+              disk_key);
+    // A fresh nonce each time: equal keys never give equal records.
+    EXPECT_NE(server_->seal_secret("ztctl disk key", disk_key.data(), disk_key.size()), sealed);
+
+    auto other = factory_->create_key_agreement(L"");
+    const Bytes container = other->create_container(L"other", 1700000000, 1000);
+    other->import_container(container.data(), container.size(), L"other");
+    EXPECT_THROW(other->open_secret("ztctl disk key", sealed.data(), sealed.size()), Exception);
+    EXPECT_THROW(server_->open_secret("ztctl token", sealed.data(), sealed.size()), Exception);
+    for (std::size_t i = 1; i < sealed.size(); ++i) {
+        Bytes changed = sealed;
+        changed[i] ^= 1;
+        EXPECT_THROW(server_->open_secret("ztctl disk key", changed.data(), changed.size()),
+                     Exception)
+            << "byte " << i;
+    }
+    EXPECT_THROW(server_->open_secret("ztctl disk key", sealed.data(), sealed.size() - 1),
+                 Exception);
+    Bytes version = sealed;
+    version[0] = 2;
+    expect_invalid_argument(
+        [&] { server_->open_secret("ztctl disk key", version.data(), version.size()); }, "sealed");
+    expect_invalid_argument([&] { server_->seal_secret("storage", disk_key.data(), 32); }, "label");
+}
+
 }  // namespace
 }  // namespace provider_test

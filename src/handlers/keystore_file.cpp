@@ -1,0 +1,98 @@
+#include "handlers/keystore_file.h"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+std::error_code last_error() {
+    return {errno, std::generic_category()};
+}
+
+// openat2 with every component resolved without following links.
+int open_no_links(int directory, const char* path, int flags) {
+    open_how how{};
+    how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC | O_NOFOLLOW);
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    return static_cast<int>(::syscall(SYS_openat2, directory, path, &how, sizeof how));
+}
+
+}  // namespace
+
+bool keystore_file::read(const std::string& path, std::vector<unsigned char>& data,
+                         std::error_code& ec) {
+    const auto slash = path.find_last_of('/');
+    if (path.empty() || path.front() != '/' || slash == path.size() - 1) {
+        ec = std::make_error_code(std::errc::invalid_argument);
+        return false;
+    }
+    const std::string directory = slash == 0 ? "/" : path.substr(0, slash);
+    os::unique_fd dir(open_no_links(AT_FDCWD, directory.c_str(), O_PATH | O_DIRECTORY));
+    if (!dir) {
+        ec = last_error();
+        return false;
+    }
+    std::string name = path.substr(slash + 1);
+    os::unique_fd file(open_no_links(dir.get(), name.c_str(), O_RDONLY | O_NONBLOCK));
+    if (!file) {
+        ec = last_error();
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(file.get(), &st) != 0) {
+        ec = last_error();
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ec = std::make_error_code(std::errc::invalid_argument);
+        return false;
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > max_size) {
+        ec = std::make_error_code(std::errc::file_too_large);
+        return false;
+    }
+    std::vector<unsigned char> content;
+    unsigned char buffer[8192];
+    for (;;) {
+        const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            ec = last_error();
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        if (content.size() + static_cast<std::size_t>(n) > max_size) {
+            ec = std::make_error_code(std::errc::file_too_large);
+            return false;
+        }
+        content.insert(content.end(), buffer, buffer + n);
+    }
+    m_directory = std::move(dir);
+    m_name = std::move(name);
+    m_device = st.st_dev;
+    m_inode = st.st_ino;
+    data = std::move(content);
+    ec.clear();
+    return true;
+}
+
+bool keystore_file::remove() noexcept {
+    if (!m_directory) {
+        return false;
+    }
+    struct stat st {};
+    if (::fstatat(m_directory.get(), m_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        st.st_dev != m_device || st.st_ino != m_inode || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    return ::unlinkat(m_directory.get(), m_name.c_str(), 0) == 0;
+}
