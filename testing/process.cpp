@@ -1,6 +1,7 @@
 #include "testing/process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/prctl.h>
@@ -33,7 +34,8 @@ constexpr unsigned kCloseRangeCloexec = 1U << 2;
     if ((o.ns_fd < 0 || setns(o.ns_fd, CLONE_NEWNS) == 0) && chdir("/") == 0 && dup2(in, 0) >= 0 &&
         (o.stdout_fd < 0 || dup2(o.stdout_fd, 1) >= 0) &&
         (o.stderr_fd < 0 || dup2(o.stderr_fd, 2) >= 0) &&
-        (o.extra_fd < 0 || dup2(o.extra_fd, 3) >= 0)) {
+        (o.extra_fd < 0 || dup2(o.extra_fd, 3) >= 0) &&
+        (o.uid == 0 || (setgroups(0, nullptr) == 0 && setgid(o.gid) == 0 && setuid(o.uid) == 0))) {
         // Nothing else of the parent reaches the program.
         syscall(SYS_close_range, o.extra_fd >= 0 ? 4U : 3U, ~0U, kCloseRangeCloexec);
         execve(argv[0], argv, envp);

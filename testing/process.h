@@ -21,6 +21,9 @@ struct spawn_options {
     int stdout_fd = -1;  // default inherited
     int stderr_fd = -1;  // default inherited
     int extra_fd = -1;   // becomes descriptor 3 in the program
+    // The account the program runs as (no supplementary groups); 0 keeps the caller's.
+    uid_t uid = 0;
+    gid_t gid = 0;
     // Environment entries (NAME=value) replacing the caller's.
     std::optional<std::vector<std::string>> env = std::nullopt;
 };

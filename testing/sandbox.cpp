@@ -105,16 +105,50 @@ bool mirror(const char* dir, const char* at, std::initializer_list<const char*> 
     return true;
 }
 
+// Copies the regular file from to the new file to, with its mode: a private copy that the
+// sandbox may change. A missing from is no failure.
+bool copy_entry(const char* from, const char* to) {
+    const unique_fd in(open(from, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    struct stat st {};
+    if (!in) {
+        return errno == ENOENT;
+    }
+    if (fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    const unique_fd out(open(to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777));
+    if (!out || fchmod(out.get(), st.st_mode & 07777) != 0) {
+        return false;
+    }
+    char buffer[8192];
+    for (ssize_t n; (n = read(in.get(), buffer, sizeof buffer)) != 0;) {
+        if (n < 0 || write(out.get(), buffer, static_cast<std::size_t>(n)) != n) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool mount_tmpfs(const char* at) {
     return mount("tmpfs", at, "tmpfs", MS_NOSUID, "mode=0755") == 0;
 }
 
 // Replaces dir, inside the namespace, by a mirror of itself without the names in skip, so
-// that new entries can be made in it without touching the host's dir.
-bool mirror_over(const char* dir, std::initializer_list<const char*> skip) {
+// that new entries can be made in it without touching the host's dir. The names in copy
+// become private copies instead of mirrors (they must be in skip too).
+bool mirror_over(const char* dir, std::initializer_list<const char*> skip,
+                 std::initializer_list<const char*> copy = {}) {
     constexpr const char* staging = "/run/zt-mirror";
-    return mkdir(staging, 0755) == 0 && mount_tmpfs(staging) && mirror(dir, staging, skip) &&
-           mount(staging, dir, nullptr, MS_MOVE, nullptr) == 0 && rmdir(staging) == 0;
+    if (mkdir(staging, 0755) != 0 || !mount_tmpfs(staging) || !mirror(dir, staging, skip)) {
+        return false;
+    }
+    for (const char* name : copy) {
+        path_buffer from, to;
+        if (!join(from, dir, name) || !join(to, staging, name) || !copy_entry(from, to)) {
+            return false;
+        }
+    }
+    return mount(staging, dir, nullptr, MS_MOVE, nullptr) == 0 && rmdir(staging) == 0;
 }
 
 // Runs in the forked holder until the sandbox (or the test's death) kills it; only system
@@ -142,8 +176,12 @@ bool mirror_over(const char* dir, std::initializer_list<const char*> skip) {
                 mkdir("/run/run", 0755) == 0 && mkdir("/run/zt", 0755) == 0);
     step(4, chdir("/run") == 0 && syscall(SYS_pivot_root, ".", ".") == 0 &&
                 umount2(".", MNT_DETACH) == 0 && chdir("/") == 0);
-    step(5,
-         mount_tmpfs("/run") && mirror_over("/etc", {"ztctl"}) && mkdir("/etc/ztctl", 0755) == 0);
+    // The account files are private copies, so tests add accounts without touching the
+    // host's.
+    step(5, mount_tmpfs("/run") &&
+                mirror_over("/etc", {"ztctl", "passwd", "group", "shadow", "gshadow"},
+                            {"passwd", "group", "shadow", "gshadow"}) &&
+                mkdir("/etc/ztctl", 0755) == 0);
     step(6, (access("/etc/dbus-1", F_OK) == 0 ? mirror_over("/etc/dbus-1", {"system.d"})
                                               : mkdir("/etc/dbus-1", 0755) == 0) &&
                 mkdir("/etc/dbus-1/system.d", 0755) == 0);
@@ -292,6 +330,35 @@ void sandbox::write_file(const std::string& path, const std::string& content, mo
     if (chmod(target.c_str(), mode) != 0) {
         throw std::system_error(errno, std::generic_category(), "chmod " + path);
     }
+}
+
+sandbox::account sandbox::add_account(const std::string& name) const {
+    const std::string passwd = read_file("/etc/passwd").value_or("");
+    const std::string group = read_file("/etc/group").value_or("");
+    // The first id above the ones in use, from the range kept for test accounts.
+    unsigned id = 60000;
+    const auto taken = [](const std::string& table, const std::string& field) {
+        return table.find("\n" + field) != std::string::npos || table.rfind(field, 0) == 0;
+    };
+    if (taken(passwd, name + ":") || taken(group, name + ":")) {
+        throw std::runtime_error("the sandbox already has an account " + name);
+    }
+    for (;; ++id) {
+        const std::string ids = ":" + std::to_string(id) + ":";
+        if (passwd.find(ids) == std::string::npos && group.find(ids) == std::string::npos) {
+            break;
+        }
+    }
+    const auto append = [&](const std::string& path, const std::string& line, mode_t mode) {
+        const std::string before = read_file(path).value_or("");
+        const std::string sep = before.empty() || before.back() == '\n' ? "" : "\n";
+        write_file(path, before + sep + line + "\n", mode);
+    };
+    const std::string number = std::to_string(id);
+    append("/etc/passwd", name + ":x:" + number + ":" + number + "::/:/bin/sh", 0644);
+    append("/etc/group", name + ":x:" + number + ":", 0644);
+    append("/etc/shadow", name + ":!:19000::::::", 0640);
+    return {static_cast<uid_t>(id), static_cast<gid_t>(id)};
 }
 
 std::optional<std::string> sandbox::read_file(const std::string& path) const {

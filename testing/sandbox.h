@@ -52,6 +52,15 @@ class sandbox {
     // Replaces /etc/ztctl/ztctl.conf with text.
     void write_config(const std::string& text) const { write_file("/etc/ztctl/ztctl.conf", text); }
 
+    // A system account of the sandbox only (its private /etc/passwd, /etc/group and
+    // /etc/shadow): a new uid and a group of its own, home "/", no password. Throws when the
+    // name is taken or the files cannot be written.
+    struct account {
+        uid_t uid;
+        gid_t gid;
+    };
+    account add_account(const std::string& name) const;
+
     // Fills service_dir with a "service.bin" of a random 32-byte secret and container_size
     // random bytes, and a configuration naming it.
     void provision(std::size_t container_size = 96) const;

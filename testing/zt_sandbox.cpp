@@ -1,8 +1,8 @@
 // zt-sandbox: runs ztctld in a throw-away sandbox (private mount namespace, fake journal,
 // private system bus) with a service directory provisioned for the administrator "admin".
 //
-//   zt-sandbox [--seconds N] [--daemon-arg ARG]...            start, stop, report
-//   zt-sandbox [--seconds N] [--daemon-arg ARG]... -- COMMAND [ARGS...]
+//   zt-sandbox [--seconds N] [--daemon-arg ARG]... [--account NAME]...   start, stop, report
+//   zt-sandbox [--seconds N] [--daemon-arg ARG]... [--account NAME]... -- COMMAND [ARGS...]
 //
 // Without a command it starts the daemon, stops it with SIGTERM once it owns its bus name
 // and reports its journal lines, exit status and pid file. With a command it runs COMMAND
@@ -40,6 +40,7 @@ constexpr const char* kPasswordFileInside = "/run/zt-sandbox/admin.password";
 struct options {
     int seconds = 10;
     std::vector<std::string> daemon_args;
+    std::vector<std::string> accounts;
     std::vector<std::string> command;
 };
 
@@ -50,6 +51,8 @@ bool parse(int argc, char** argv, options& out) {
             out.seconds = std::atoi(argv[++i]);
         } else if (arg == "--daemon-arg" && i + 1 < argc) {
             out.daemon_args.emplace_back(argv[++i]);
+        } else if (arg == "--account" && i + 1 < argc) {
+            out.accounts.emplace_back(argv[++i]);
         } else if (arg == "--" && i + 1 < argc) {
             out.command.assign(argv + i + 1, argv + argc);
             return true;
@@ -176,6 +179,12 @@ int run(const options& opts) {
                     box.read_file(service).value_or("").size());
     }
 
+    for (const auto& name : opts.accounts) {
+        const auto made = box.add_account(name);
+        if (report) {
+            std::printf("sandbox: account %s (uid %u)\n", name.c_str(), made.uid);
+        }
+    }
     auto daemon = box.start_daemon(opts.daemon_args);
     const auto limit = std::chrono::seconds(opts.seconds);
     const bool owned = box.wait_for_name("ru.quorvex.server", daemon, limit);
@@ -214,7 +223,8 @@ int main(int argc, char** argv) {
     options opts;
     if (!parse(argc, argv, opts)) {
         std::fprintf(stderr,
-                     "usage: %s [--seconds N] [--daemon-arg ARG]... [-- COMMAND [ARGS...]]\n",
+                     "usage: %s [--seconds N] [--daemon-arg ARG]... [--account NAME]... [-- "
+                     "COMMAND [ARGS...]]\n",
                      argv[0]);
         return 2;
     }
