@@ -14,10 +14,11 @@ std::error_code last_error() {
     return {errno, std::generic_category()};
 }
 
-// openat2 with every component resolved without following links.
+// openat2 with every component resolved without following links (a link anywhere, the
+// last component included, gives ELOOP).
 int open_no_links(int directory, const char* path, int flags) {
     open_how how{};
-    how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC | O_NOFOLLOW);
+    how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
     how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
     return static_cast<int>(::syscall(SYS_openat2, directory, path, &how, sizeof how));
 }

@@ -44,6 +44,12 @@ bool prepare_mount_directory(const std::string& name, std::error_code& ec) {
     if (!misc::check_mount_directory(misc::kMountRoot, 0, ec)) {
         return false;
     }
+    // A root that an earlier version made writable by everyone is taken back.
+    struct stat root {};
+    if (::lstat(misc::kMountRoot, &root) == 0 && (root.st_mode & 022) != 0 &&
+        !os::set_mode(misc::kMountRoot, 0755, ec)) {
+        return false;
+    }
     uid_t uid = 0;
     gid_t gid = 0;
     if (!os::find_user_id(name, uid, gid, ec)) {
