@@ -11,6 +11,7 @@
 #include "dbus/dbus_iface.h"
 #include "dbus/reply_builder.h"
 #include "foundation/i18n.h"
+#include "handlers/disk_query.h"
 #include "handlers/respond.h"
 #include "handlers/service_pub_key.h"
 #include "handlers/user_admin_list.h"
@@ -244,11 +245,11 @@ DBusHandlerResult get_material_uuid(transfer_session& session, ztl::StoreManager
 }
 
 DBusHandlerResult get_status(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "GetStatus", &not_supported);
+    return serve(session, store, "GetStatus", &disk_handler::get_status);
 }
 
 DBusHandlerResult get_ready(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "GetReady", &not_supported);
+    return serve(session, store, "GetReady", &disk_handler::get_ready);
 }
 
 DBusHandlerResult create_disk(transfer_session& session, ztl::StoreManager& store) {
@@ -280,11 +281,11 @@ DBusHandlerResult force_unmount_disk_uuid(transfer_session& session, ztl::StoreM
 }
 
 DBusHandlerResult is_exist_uuid(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "CheckUuid", &not_supported);
+    return serve(session, store, "CheckUuid", &disk_handler::is_exist_uuid);
 }
 
 DBusHandlerResult is_created(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "CheckDisk", &not_supported);
+    return serve(session, store, "CheckDisk", &disk_handler::check);
 }
 
 bool register_all(DbusServer& server, std::error_code& ec) {

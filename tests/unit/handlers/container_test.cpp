@@ -2,6 +2,11 @@
 
 #include "handlers/container.h"
 
+#include <cstring>
+#include <tuple>
+
+#include "handlers/disk.h"
+
 #include <gtest/gtest.h>
 
 #include "crypto/crypto_factory.h"
@@ -94,6 +99,25 @@ TEST(Keystore, TrueOnlyWithKeyAndParameter) {
     decoded.deserialize(Container::Keystore(bytes{1}, bytes{}).serialize());
     EXPECT_EQ(decoded.key, bytes{1});
     EXPECT_FALSE(decoded);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DiskRecord, SizeItemOfAnyOtherLengthReadsAsZero) {
+    const Container::Disk disk("alice", "/srv/alice.img", "ext4", 64u << 20);
+    Container::Disk decoded;
+    decoded.deserialize(disk.serialize());
+    EXPECT_EQ(std::tie(decoded.user_name, decoded.path, decoded.fs, decoded.size),
+              std::tie(disk.user_name, disk.path, disk.fs, disk.size));
+    Serializer frame;
+    for (const char* item : {"alice", "/p", "ext4"}) {
+        frame.push_back(bytes(item, item + std::strlen(item)));
+    }
+    frame.push_back(bytes{1, 2, 3, 4});
+    decoded.deserialize(frame.serialize());
+    EXPECT_EQ(decoded.size, 0u);
 }
 
 }  // namespace
