@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "daemon/ztctl_error.h"
 #include "dbus/conf_generator.h"
 
@@ -59,6 +61,37 @@ bool check_mount_directory(const std::string& path, uid_t owner, std::error_code
     if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
         (st.st_uid != 0 && st.st_uid != owner)) {
         ec = ztctl_error::mount_directory_not_exist;
+        return false;
+    }
+    ec.clear();
+    return true;
+}
+
+bool check_container_path(const std::string& path, std::error_code& ec) {
+    ec = ztctl_error::invalid_request_format;
+    if (path.size() < 2 || path.front() != '/' || path.back() == '/') {
+        return false;
+    }
+    std::string directory;
+    for (std::size_t start = 1; start < path.size();) {
+        const std::size_t end = std::min(path.find('/', start), path.size());
+        const std::string part = path.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..") {
+            return false;
+        }
+        if (end == path.size()) {
+            break;  // the file itself, made by the creation
+        }
+        directory += "/" + part;
+        struct stat st {};
+        if (::lstat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != 0 ||
+            (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+            return false;
+        }
+        start = end + 1;
+    }
+    struct stat root {};
+    if (::lstat("/", &root) != 0 || root.st_uid != 0 || (root.st_mode & (S_IWGRP | S_IWOTH))) {
         return false;
     }
     ec.clear();

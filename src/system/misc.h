@@ -33,6 +33,12 @@ bool check_disk_paths(const std::string& path, const std::string& mount_dir, std
 // not so: "Mounted directory doesn't exist" (8203).
 bool check_mount_directory(const std::string& path, uid_t owner, std::error_code& ec);
 
+// Whether a container file may be created at path by root: an absolute path without "."
+// or ".." components whose every directory is a real directory (no link) of root that no
+// one else may write to, so that no other user can swap the file between its creation and
+// its use. "Invalid request format" (8196) otherwise.
+bool check_container_path(const std::string& path, std::error_code& ec);
+
 // False when text is not a UUID (either case); otherwise whether it denotes uuid.
 bool is_uuid_equal(const Uuid& uuid, const std::string& text) noexcept;
 

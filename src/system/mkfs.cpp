@@ -2,7 +2,10 @@
 
 #include <cerrno>
 
+#include <algorithm>
+
 #include "system/glib_error.h"
+#include "system/ls.h"
 #include "system/spawner.h"
 
 namespace sys {
@@ -35,6 +38,23 @@ bool run_mkfs(const std::string& tool, const std::string& device, std::error_cod
     }
     ec.assign(ECANCELED, std::generic_category());
     return false;
+}
+
+std::vector<std::string> get_supported_fs_list(const std::string& dir) {
+    constexpr std::string_view marker = "mkfs.";
+    std::vector<std::string> out;
+    for (std::string name : os::ls(dir)) {
+        const auto at = name.find(marker);
+        if (at != std::string::npos) {
+            out.push_back(name.erase(at, marker.size()));
+        }
+    }
+    return out;
+}
+
+bool check_support_fs(const std::string& fs, const std::string& dir) {
+    const auto list = get_supported_fs_list(dir);
+    return !fs.empty() && std::find(list.begin(), list.end(), fs) != list.end();
 }
 
 }  // namespace sys

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include <string>
 #include <system_error>
 
@@ -15,5 +17,12 @@ bool mkfs(const std::string& device, const std::string& fs, std::error_code& ec)
 // The same for the formatting program at tool (an absolute path); mkfs passes
 // "/sbin/mkfs." followed by fs.
 bool run_mkfs(const std::string& tool, const std::string& device, std::error_code& ec);
+
+// The file systems the formatting tools in dir can make: every entry whose name contains
+// "mkfs.", with that text removed ("mkfs.ext4" gives "ext4").
+std::vector<std::string> get_supported_fs_list(const std::string& dir = "/sbin");
+
+// True when fs is exactly one of get_supported_fs_list(dir).
+bool check_support_fs(const std::string& fs, const std::string& dir = "/sbin");
 
 }  // namespace sys
