@@ -11,6 +11,7 @@
 #include "dbus/dbus_iface.h"
 #include "dbus/reply_builder.h"
 #include "foundation/i18n.h"
+#include "handlers/disk_create.h"
 #include "handlers/disk_query.h"
 #include "handlers/respond.h"
 #include "handlers/service_pub_key.h"
@@ -253,7 +254,7 @@ DBusHandlerResult get_ready(transfer_session& session, ztl::StoreManager& store)
 }
 
 DBusHandlerResult create_disk(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "CreateDisk", &not_supported);
+    return serve(session, store, "CreateDisk", &disk_handler::create);
 }
 
 DBusHandlerResult mount_disk(transfer_session& session, ztl::StoreManager& store) {

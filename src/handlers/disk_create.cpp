@@ -15,6 +15,7 @@
 #include "session/transfer_server.h"
 #include "system/createfile.h"
 #include "system/cryx_device.h"
+#include "system/disk_devices.h"
 #include "system/file_ops.h"
 #include "system/kmodule.h"
 #include "system/loop_device.h"
@@ -46,26 +47,19 @@ bool driver_ready(std::error_code& ec) {
 bool format(const std::string& path, const std::string& fs, const std::vector<unsigned char>& key,
             std::error_code& ec) {
     sys::LoopDevice loop;
-    if (!sys::LoopDevice::get_free(loop, ec) || !loop.set_backing_file(path, ec) ||
-        !loop.setup(ec)) {
-        if (loop.used()) {
-            std::error_code ignored;
-            loop.drop(ignored);
-        }
-        return false;
-    }
     cryx_device driver;
-    driver.set_managed_device(loop.get_device_name());
-    bool formatted = driver.set_keys(key, key);
-    if (!formatted) {
-        ec = database_error::corrupted;  // a stored disk key that is not 32 bytes
+    bool formatted =
+        sys::LoopDevice::get_free(loop, ec) && loop.set_backing_file(path, ec) && loop.setup(ec);
+    if (formatted) {
+        driver.set_managed_device(loop.get_device_name());
+        formatted = driver.set_keys(key, key);
+        if (!formatted) {
+            ec = database_error::corrupted;  // a stored disk key that is not 32 bytes
+        }
     }
     formatted = formatted && driver.add(ec) && sys::mkfs(driver.get_device_name(), fs, ec);
     std::error_code release;
-    if (driver.get_number() >= 0 && !driver.remove(release) && !ec) {
-        ec = release;
-    }
-    if (!loop.drop(release) && !ec) {
+    if (!sys::release_devices(driver, loop, release) && !ec) {
         ec = release;
     }
     return formatted && !ec;
