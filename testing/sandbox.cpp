@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +24,7 @@
 #include <system_error>
 
 #include "testing/private_bus.h"
+#include "testing/sandbox_dev.h"
 
 namespace zt_testing {
 
@@ -153,7 +155,7 @@ bool mirror_over(const char* dir, std::initializer_list<const char*> skip,
 
 // Runs in the forked holder until the sandbox (or the test's death) kills it; only system
 // calls, the parent may have threads.
-[[noreturn]] void hold_namespace(int report_fd) {
+[[noreturn]] void hold_namespace(int report_fd, bool private_dev) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     // Other sandboxes' descriptors (their namespaces above all) must not be kept alive here.
     const auto fd = static_cast<unsigned>(report_fd);
@@ -192,6 +194,9 @@ bool mirror_over(const char* dir, std::initializer_list<const char*> skip,
          {"/run/systemd", "/run/systemd/journal", "/run/dbus", "/run/zt-sandbox"}) {
         step(8, mkdir(dir, 0755) == 0);
     }
+    if (private_dev) {
+        step(9, sandbox_dev::mount_private_dev());
+    }
     (void)!write(report_fd, &status, sizeof status);
     close(report_fd);
     for (;;) {
@@ -223,14 +228,14 @@ std::string sandbox::unavailable_reason(const options& opts) {
     if (opts.with_bus && access(ZT_DBUS_DAEMON, X_OK) != 0) {
         return std::string("dbus-daemon is not installed at ") + ZT_DBUS_DAEMON;
     }
-    return {};
+    return opts.with_cryx ? cryx_unavailable_reason() : std::string();
 }
 
 sandbox::sandbox(const options& opts) {
     pipe_ends report = make_pipe();
     m_holder = fork();
     if (m_holder == 0) {
-        hold_namespace(report.write.get());
+        hold_namespace(report.write.get(), opts.with_cryx);
     }
     if (m_holder < 0) {
         throw std::system_error(errno, std::generic_category(), "fork");
@@ -252,6 +257,9 @@ sandbox::sandbox(const options& opts) {
         m_journal = std::make_unique<fake_journal>(host_path("/run/systemd/journal/socket"));
         std::filesystem::copy_file(ZT_BUS_POLICY_FILE,
                                    host_path("/etc/dbus-1/system.d/ru.quorvex.server.conf"));
+        if (opts.with_cryx) {
+            start_cryx(opts.module);
+        }
         if (opts.with_bus) {
             start_bus();
         }
@@ -262,6 +270,7 @@ sandbox::sandbox(const options& opts) {
 }
 
 void sandbox::release() noexcept {
+    release_disks();
     // Everything in the sandbox's mount namespace goes, detached daemons included, then the
     // holder and with it the namespace.
     struct stat ns {};
@@ -287,6 +296,11 @@ void sandbox::release() noexcept {
         }
         m_holder = -1;
     }
+    // Loop devices still in use when they were detached go once the namespace has.
+    if (!sandbox_dev::wait_detached(m_released_loops, std::chrono::seconds(20))) {
+        std::fprintf(stderr, "sandbox: a loop device of the sandbox is still attached\n");
+    }
+    m_released_loops.clear();
 }
 
 std::string sandbox::host_path(const std::string& path) const {
@@ -429,9 +443,13 @@ child_process sandbox::start_daemon(const std::vector<std::string>& args, spawn_
     std::vector<std::string> argv{daemon_path()};
     argv.insert(argv.end(), args.begin(), args.end());
     // Error texts in the log depend on the locale; the bus must be the default one.
+    std::vector<std::string> add{"LC_ALL=C"};
+    if (m_with_cryx) {
+        add.push_back("LD_PRELOAD=" + cryx_preload_path());
+    }
     io.env = environment_with({"LANG", "LANGUAGE", "DBUS_SYSTEM_BUS_ADDRESS",
-                               "DBUS_SESSION_BUS_ADDRESS", "DBUS_STARTER_ADDRESS"},
-                              {"LC_ALL=C"});
+                               "DBUS_SESSION_BUS_ADDRESS", "DBUS_STARTER_ADDRESS", "LD_PRELOAD"},
+                              add);
     return spawn(argv, io);
 }
 

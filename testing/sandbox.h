@@ -15,8 +15,15 @@
 
 namespace zt_testing {
 
+// The encryption driver's line in "/proc/modules" as the daemon is shown it.
+enum class cryx_module { absent, loading, live };
+
 struct sandbox_options {
     bool with_bus = true;  // a private system bus with the service's policy
+    // The encryption driver stand-in: a private /dev, zt-cryxd started before the daemon and
+    // its preload library in the daemon's environment.
+    bool with_cryx = false;
+    cryx_module module = cryx_module::live;  // with_cryx: the module line shown at the start
 };
 
 // A throw-away system for one test: a private mount namespace held by a child process, with
@@ -77,6 +84,19 @@ class sandbox {
                                spawn_options io = {}) const;
     child_process spawn(const std::vector<std::string>& argv, spawn_options io = {}) const;
 
+    // With the driver stand-in: changes the module line that "/proc/modules" shows from now
+    // on. Throws when the sandbox has no stand-in.
+    void set_cryx_module(cryx_module state) const;
+    // The caller's environment with the stand-in's preload library, as the daemon gets it: a
+    // program run with it sees the driver as the daemon does.
+    std::vector<std::string> cryx_environment() const;
+    // zt-cryx-ctl, which drives the driver through its control node (empty when not built).
+    static std::string cryx_ctl_path();
+    // The preload library (empty when not built).
+    static std::string cryx_preload_path();
+    // The driver process, -1 without the stand-in.
+    pid_t cryx_driver_pid() const noexcept { return m_cryxd.pid(); }
+
     fake_journal& journal() { return *m_journal; }
     std::string bus_address() const;  // the private bus's, as seen from the host
     // Waits until name is owned on the private bus, owner exits, or timeout.
@@ -87,15 +107,26 @@ class sandbox {
     static std::string daemon_path();  // the daemon binary under test
 
   private:
+    // Why the driver stand-in cannot run here; empty if it can.
+    static std::string cryx_unavailable_reason();
     void start_bus();
+    // Starts zt-cryxd in the private /dev the holder mounted, with the module line given.
+    void start_cryx(cryx_module module);
     // Ends everything the sandbox started.
     void release() noexcept;
+    // The first part of release: ends every process inside but the driver, unmounts what is
+    // mounted from loop devices, stops the driver and detaches the loop devices of files on
+    // the sandbox's own file systems (into m_released_loops).
+    void release_disks() noexcept;
 
     pid_t m_holder = -1;
     unique_fd m_ns;
     std::string m_root;  // /proc/<holder>/root
     std::unique_ptr<fake_journal> m_journal;
     child_process m_bus;
+    bool m_with_cryx = false;
+    child_process m_cryxd;
+    std::vector<long> m_released_loops;
 };
 
 }  // namespace zt_testing

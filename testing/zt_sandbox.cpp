@@ -1,8 +1,17 @@
 // zt-sandbox: runs ztctld in a throw-away sandbox (private mount namespace, fake journal,
 // private system bus) with a service directory provisioned for the administrator "admin".
 //
+<<<<<<< HEAD
 //   zt-sandbox [--seconds N] [--daemon-arg ARG]... [--account NAME]...   start, stop, report
 //   zt-sandbox [--seconds N] [--daemon-arg ARG]... [--account NAME]... -- COMMAND [ARGS...]
+=======
+//   zt-sandbox [--seconds N] [--module STATE] [--daemon-arg ARG]...     start, stop, report
+//   zt-sandbox [--seconds N] [--module STATE] [--daemon-arg ARG]... -- COMMAND [ARGS...]
+//
+// Where the encryption driver stand-in is built and can run, the sandbox has it (its own
+// /dev, zt-cryxd, the preload library in the daemon's environment); --module absent|loading|
+// live (default live) chooses the driver's line in "/proc/modules" and requires the stand-in.
+>>>>>>> 084db99
 //
 // Without a command it starts the daemon, stops it with SIGTERM once it owns its bus name
 // and reports its journal lines, exit status and pid file. With a command it runs COMMAND
@@ -12,7 +21,8 @@
 //
 // Environment: ZT_SANDBOX_ADMIN_PASSWORD_FILE (read before the start) gives the
 // administrator's password (default "secret"); ZT_SANDBOX_JOURNAL names a file that receives
-// the daemon's journal entries, one JSON object per line.
+// the daemon's journal entries, one JSON object per line. A command also gets
+// ZT_CRYX_PRELOAD naming the preload library (with the stand-in), and zt-cryx-ctl on PATH.
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,6 +49,7 @@ constexpr const char* kPasswordFileInside = "/run/zt-sandbox/admin.password";
 
 struct options {
     int seconds = 10;
+    std::optional<zt_testing::cryx_module> module;
     std::vector<std::string> daemon_args;
     std::vector<std::string> accounts;
     std::vector<std::string> command;
@@ -49,6 +60,17 @@ bool parse(int argc, char** argv, options& out) {
         const std::string arg = argv[i];
         if (arg == "--seconds" && i + 1 < argc) {
             out.seconds = std::atoi(argv[++i]);
+        } else if (arg == "--module" && i + 1 < argc) {
+            const std::string state = argv[++i];
+            if (state == "absent") {
+                out.module = zt_testing::cryx_module::absent;
+            } else if (state == "loading") {
+                out.module = zt_testing::cryx_module::loading;
+            } else if (state == "live") {
+                out.module = zt_testing::cryx_module::live;
+            } else {
+                return false;
+            }
         } else if (arg == "--daemon-arg" && i + 1 < argc) {
             out.daemon_args.emplace_back(argv[++i]);
         } else if (arg == "--account" && i + 1 < argc) {
@@ -128,15 +150,23 @@ std::string describe(const std::optional<int>& status) {
 }
 
 // Runs the command inside, as root, with the built ztctl first on PATH; its exit status.
-int run_command(const sandbox& box, const std::vector<std::string>& command) {
+int run_command(const sandbox& box, const std::vector<std::string>& command, bool cryx) {
     std::string path = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+    if (const std::string ctl = sandbox::cryx_ctl_path(); !ctl.empty()) {
+        path = ctl.substr(0, ctl.rfind('/')) + ":" + path;
+    }
 #ifdef ZT_ZTCTL_DIR
     path = std::string(ZT_ZTCTL_DIR) + ":" + path;
 #endif
     zt_testing::spawn_options io{.stdin_fd = STDIN_FILENO};
+    std::vector<std::string> add{
+        "PATH=" + path, std::string("ZT_SANDBOX_ADMIN_PASSWORD_FILE=") + kPasswordFileInside};
+    if (cryx) {
+        add.push_back("ZT_CRYX_PRELOAD=" + sandbox::cryx_preload_path());
+    }
     io.env = zt_testing::environment_with(
-        {"PATH", "ZT_SANDBOX_ADMIN_PASSWORD_FILE", "DBUS_SYSTEM_BUS_ADDRESS"},
-        {"PATH=" + path, std::string("ZT_SANDBOX_ADMIN_PASSWORD_FILE=") + kPasswordFileInside});
+        {"PATH", "ZT_SANDBOX_ADMIN_PASSWORD_FILE", "DBUS_SYSTEM_BUS_ADDRESS", "ZT_CRYX_PRELOAD"},
+        add);
     // The program is looked up on that PATH, as a shell would.
     std::vector<std::string> argv = command;
     if (argv.front().find('/') == std::string::npos) {
@@ -164,7 +194,19 @@ int run(const options& opts) {
         return kCannotBuild;
     }
     const bool report = opts.command.empty();
-    sandbox box;
+    // The driver stand-in wherever it can run; asked for by name, it must.
+    sandbox::options box_options{.with_cryx = true,
+                                 .module = opts.module.value_or(zt_testing::cryx_module::live)};
+    const std::string cryx_reason = sandbox::unavailable_reason(box_options);
+    if (!cryx_reason.empty()) {
+        if (opts.module) {
+            std::fprintf(stderr, "zt-sandbox: no encryption driver stand-in: %s\n",
+                         cryx_reason.c_str());
+            return kCannotBuild;
+        }
+        box_options.with_cryx = false;
+    }
+    sandbox box(box_options);
     const bool tool = sandbox::has_provisioning_tool();
     tool ? box.provision_with_tool({{"admin", admin_password()}}) : box.provision();
     if (report) {
@@ -177,6 +219,15 @@ int run(const options& opts) {
                     box.read_file("/etc/ztctl/ztctl.conf").value_or("").c_str());
         std::printf("sandbox: %s (%zu bytes)\n", service.c_str(),
                     box.read_file(service).value_or("").size());
+        if (box_options.with_cryx) {
+            const char* lines[] = {"absent", "Loading", "Live"};
+            std::printf(
+                "sandbox: disks use the encryption driver stand-in zt-cryxd, not the kernel "
+                "module (module line: %s)\n",
+                lines[static_cast<int>(box_options.module)]);
+        } else {
+            std::printf("sandbox: no encryption driver stand-in: %s\n", cryx_reason.c_str());
+        }
     }
 
     for (const auto& name : opts.accounts) {
@@ -199,7 +250,7 @@ int run(const options& opts) {
                      describe(daemon.wait(std::chrono::milliseconds(0))).c_str());
         result = kCannotBuild;
     } else {
-        result = run_command(box, opts.command);
+        result = run_command(box, opts.command, box_options.with_cryx);
     }
     if (daemon.running()) {
         daemon.signal(SIGTERM);
@@ -223,8 +274,13 @@ int main(int argc, char** argv) {
     options opts;
     if (!parse(argc, argv, opts)) {
         std::fprintf(stderr,
+<<<<<<< HEAD
                      "usage: %s [--seconds N] [--daemon-arg ARG]... [--account NAME]... [-- "
                      "COMMAND [ARGS...]]\n",
+=======
+                     "usage: %s [--seconds N] [--module absent|loading|live] [--daemon-arg ARG]... "
+                     "[-- COMMAND [ARGS...]]\n",
+>>>>>>> 084db99
                      argv[0]);
         return 2;
     }
