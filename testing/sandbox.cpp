@@ -445,11 +445,13 @@ child_process sandbox::start_daemon(const std::vector<std::string>& args, spawn_
     // Error texts in the log depend on the locale; the bus must be the default one.
     std::vector<std::string> add{"LC_ALL=C"};
     if (m_with_cryx) {
-        add.push_back("LD_PRELOAD=" + cryx_preload_path());
+        const auto preload = cryx_preload_entries();
+        add.insert(add.end(), preload.begin(), preload.end());
     }
-    io.env = environment_with({"LANG", "LANGUAGE", "DBUS_SYSTEM_BUS_ADDRESS",
-                               "DBUS_SESSION_BUS_ADDRESS", "DBUS_STARTER_ADDRESS", "LD_PRELOAD"},
-                              add);
+    io.env =
+        environment_with({"LANG", "LANGUAGE", "DBUS_SYSTEM_BUS_ADDRESS", "DBUS_SESSION_BUS_ADDRESS",
+                          "DBUS_STARTER_ADDRESS", "LD_PRELOAD", "ASAN_OPTIONS"},
+                         add);
     return spawn(argv, io);
 }
 

@@ -109,6 +109,8 @@ class sandbox {
   private:
     // Why the driver stand-in cannot run here; empty if it can.
     static std::string cryx_unavailable_reason();
+    // The environment entries that load the preload library into a program.
+    static std::vector<std::string> cryx_preload_entries();
     void start_bus();
     // Starts zt-cryxd in the private /dev the holder mounted, with the module line given.
     void start_cryx(cryx_module module);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -106,7 +107,16 @@ std::vector<std::string> sandbox::cryx_environment() const {
     if (!m_with_cryx) {
         return environment_with({}, {});
     }
-    return environment_with({"LD_PRELOAD"}, {"LD_PRELOAD=" + cryx_preload_path()});
+    return environment_with({"LD_PRELOAD", "ASAN_OPTIONS"}, cryx_preload_entries());
+}
+
+std::vector<std::string> sandbox::cryx_preload_entries() {
+    // A sanitized program wants its runtime loaded first; the preload library comes first
+    // here, and carries no runtime of its own.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    return {"LD_PRELOAD=" + cryx_preload_path(),
+            std::string("ASAN_OPTIONS=") + (asan != nullptr && *asan != '\0' ? asan : "") +
+                (asan != nullptr && *asan != '\0' ? ":" : "") + "verify_asan_link_order=0"};
 }
 
 void sandbox::set_cryx_module(cryx_module state) const {

@@ -1,17 +1,12 @@
 // zt-sandbox: runs ztctld in a throw-away sandbox (private mount namespace, fake journal,
 // private system bus) with a service directory provisioned for the administrator "admin".
 //
-<<<<<<< HEAD
-//   zt-sandbox [--seconds N] [--daemon-arg ARG]... [--account NAME]...   start, stop, report
-//   zt-sandbox [--seconds N] [--daemon-arg ARG]... [--account NAME]... -- COMMAND [ARGS...]
-=======
-//   zt-sandbox [--seconds N] [--module STATE] [--daemon-arg ARG]...     start, stop, report
-//   zt-sandbox [--seconds N] [--module STATE] [--daemon-arg ARG]... -- COMMAND [ARGS...]
+//   zt-sandbox [--seconds N] [--module STATE] [--daemon-arg ARG]... [--account NAME]...
+//              [-- COMMAND [ARGS...]]
 //
 // Where the encryption driver stand-in is built and can run, the sandbox has it (its own
 // /dev, zt-cryxd, the preload library in the daemon's environment); --module absent|loading|
 // live (default live) chooses the driver's line in "/proc/modules" and requires the stand-in.
->>>>>>> 084db99
 //
 // Without a command it starts the daemon, stops it with SIGTERM once it owns its bus name
 // and reports its journal lines, exit status and pid file. With a command it runs COMMAND
@@ -24,6 +19,7 @@
 // the daemon's journal entries, one JSON object per line. A command also gets
 // ZT_CRYX_PRELOAD naming the preload library (with the stand-in), and zt-cryx-ctl on PATH.
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,6 +41,23 @@ namespace {
 using zt_testing::sandbox;
 
 constexpr int kCannotBuild = 125;
+
+// Set by SIGINT, SIGTERM or SIGHUP: the sandbox must still be torn down (loop devices the
+// disks use are the host's until they are detached).
+volatile std::sig_atomic_t g_stop_requested = 0;
+
+extern "C" void request_stop(int) {
+    g_stop_requested = 1;
+}
+
+void catch_stop_signals() {
+    struct sigaction action {};
+    action.sa_handler = request_stop;
+    sigemptyset(&action.sa_mask);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(sig, &action, nullptr);
+    }
+}
 constexpr const char* kPasswordFileInside = "/run/zt-sandbox/admin.password";
 
 struct options {
@@ -181,7 +194,17 @@ int run_command(const sandbox& box, const std::vector<std::string>& command, boo
         }
     }
     auto child = box.spawn(argv, io);
-    const auto status = child.wait(std::chrono::hours(24 * 365));
+    // A signal to zt-sandbox ends the command, and the sandbox then ends as always.
+    std::optional<int> status;
+    int ticks_since_stop = -1;  // -1: no stop requested yet
+    while (!(status = child.wait(std::chrono::milliseconds(100)))) {
+        if (g_stop_requested != 0 && ticks_since_stop < 0) {
+            child.signal(SIGTERM);
+            ticks_since_stop = 0;
+        } else if (ticks_since_stop >= 0 && ++ticks_since_stop == 100) {
+            child.signal(SIGKILL);  // ten seconds after the request
+        }
+    }
     if (!status) {
         return 1;
     }
@@ -274,16 +297,12 @@ int main(int argc, char** argv) {
     options opts;
     if (!parse(argc, argv, opts)) {
         std::fprintf(stderr,
-<<<<<<< HEAD
-                     "usage: %s [--seconds N] [--daemon-arg ARG]... [--account NAME]... [-- "
-                     "COMMAND [ARGS...]]\n",
-=======
                      "usage: %s [--seconds N] [--module absent|loading|live] [--daemon-arg ARG]... "
-                     "[-- COMMAND [ARGS...]]\n",
->>>>>>> 084db99
+                     "[--account NAME]... [-- COMMAND [ARGS...]]\n",
                      argv[0]);
         return 2;
     }
+    catch_stop_signals();
     try {
         return run(opts);
     } catch (const std::exception& e) {

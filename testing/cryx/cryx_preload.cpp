@@ -133,9 +133,15 @@ int open_control(int flags) {
     address.sun_family = AF_UNIX;
     snprintf(address.sun_path, sizeof address.sun_path, "%s", control_socket);
     struct stat st {};
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        fstat(fd, &st) != 0 || fd >= kTracked) {
-        const int error = errno == ECONNREFUSED ? ENODEV : errno == 0 ? EMFILE : errno;
+    int error = 0;
+    if (fd >= kTracked) {
+        error = EMFILE;  // beyond what this library keeps track of
+    } else if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+               fstat(fd, &st) != 0) {
+        // A driver that is gone leaves a node without a device behind it.
+        error = errno == ECONNREFUSED ? ENODEV : errno;
+    }
+    if (error != 0) {
         real_close()(fd);
         errno = error;
         return -1;

@@ -14,9 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
-#include <vector>
 
 #include "system/unique_fd.h"
+#include "testing/cryx/sector_store.h"
 
 namespace zt_cryx {
 
@@ -24,126 +24,16 @@ namespace {
 
 constexpr std::size_t kMaxTransfer = 1 << 20;
 
-bool read_all(int fd, unsigned char* out, std::size_t size, std::uint64_t offset) {
-    while (size > 0) {
-        const ssize_t n = pread(fd, out, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        out += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return true;
-}
-
-bool write_all(int fd, const unsigned char* data, std::size_t size, std::uint64_t offset) {
-    while (size > 0) {
-        const ssize_t n = pwrite(fd, data, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 struct fuse_view::state {
-    int managed_fd = -1;
-    std::uint64_t size = 0;
-    sector_cipher cipher;
-    std::vector<unsigned char> buffer;  // one request's sectors; one thread serves them all
+    std::unique_ptr<sector_store> store;  // one thread serves every request
     fuse_session* session = nullptr;
     os::unique_fd stop_fd;
     std::thread server;
 
-    // Reads [offset, offset + length) clipped to the device, decrypted; the bytes ready at
-    // *out, or -errno.
-    ssize_t read(std::uint64_t offset, std::size_t length, const unsigned char** out);
-    // Writes data at offset (whole sectors are re-encrypted, partial ones read first); the
-    // bytes written, or -errno. Null data writes zeros.
-    ssize_t write(std::uint64_t offset, const unsigned char* data, std::size_t length);
     void serve();
 };
-
-ssize_t fuse_view::state::read(std::uint64_t offset, std::size_t length,
-                               const unsigned char** out) {
-    if (offset >= size) {
-        *out = nullptr;
-        return 0;
-    }
-    length = static_cast<std::size_t>(std::min<std::uint64_t>(length, size - offset));
-    const std::uint64_t first = offset / sector_size;
-    const std::uint64_t end = (offset + length + sector_size - 1) / sector_size;
-    const std::size_t span = static_cast<std::size_t>(end - first) * sector_size;
-    buffer.resize(span);
-    std::error_code ec;
-    if (!read_all(managed_fd, buffer.data(), span, first * sector_size)) {
-        return -errno;
-    }
-    if (!cipher.decrypt(first, buffer, ec)) {
-        return -EIO;
-    }
-    *out = buffer.data() + (offset - first * sector_size);
-    return static_cast<ssize_t>(length);
-}
-
-ssize_t fuse_view::state::write(std::uint64_t offset, const unsigned char* data,
-                                std::size_t length) {
-    if (length == 0) {
-        return 0;
-    }
-    if (offset >= size) {
-        return -ENOSPC;
-    }
-    length = static_cast<std::size_t>(std::min<std::uint64_t>(length, size - offset));
-    const std::uint64_t first = offset / sector_size;
-    const std::uint64_t end = (offset + length + sector_size - 1) / sector_size;
-    const std::size_t span = static_cast<std::size_t>(end - first) * sector_size;
-    buffer.resize(span);
-    std::error_code ec;
-    // Sectors only partly written keep the rest of their plaintext.
-    const bool partial_head = offset % sector_size != 0;
-    const bool partial_tail = (offset + length) % sector_size != 0;
-    if (partial_head) {
-        if (!read_all(managed_fd, buffer.data(), sector_size, first * sector_size) ||
-            !cipher.decrypt(first, std::span(buffer.data(), sector_size), ec)) {
-            return ec ? -EIO : -errno;
-        }
-    }
-    if (partial_tail && (end - 1 != first || !partial_head)) {
-        unsigned char* last = buffer.data() + span - sector_size;
-        if (!read_all(managed_fd, last, sector_size, (end - 1) * sector_size) ||
-            !cipher.decrypt(end - 1, std::span(last, sector_size), ec)) {
-            return ec ? -EIO : -errno;
-        }
-    }
-    unsigned char* at = buffer.data() + (offset - first * sector_size);
-    data != nullptr ? (void)std::memcpy(at, data, length) : (void)std::memset(at, 0, length);
-    if (!cipher.encrypt(first, buffer, ec)) {
-        return -EIO;
-    }
-    if (!write_all(managed_fd, buffer.data(), span, first * sector_size)) {
-        return -errno;
-    }
-    return static_cast<ssize_t>(length);
-}
 
 namespace {
 
@@ -156,9 +46,9 @@ struct stat attributes(const fuse_view::state& view) {
     st.st_ino = FUSE_ROOT_ID;
     st.st_mode = S_IFREG | 0600;
     st.st_nlink = 1;
-    st.st_size = static_cast<off_t>(view.size);
+    st.st_size = static_cast<off_t>(view.store->size());
     st.st_blksize = 4096;
-    st.st_blocks = static_cast<blkcnt_t>(view.size / 512);
+    st.st_blocks = static_cast<blkcnt_t>(view.store->size() / 512);
     return st;
 }
 
@@ -182,7 +72,7 @@ void on_setattr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int to_set, f
     if (ino != FUSE_ROOT_ID ||
         (to_set & (FUSE_SET_ATTR_MODE | FUSE_SET_ATTR_UID | FUSE_SET_ATTR_GID)) != 0 ||
         ((to_set & FUSE_SET_ATTR_SIZE) != 0 &&
-         static_cast<std::uint64_t>(attr->st_size) != view.size)) {
+         static_cast<std::uint64_t>(attr->st_size) != view.store->size())) {
         fuse_reply_err(req, EPERM);
         return;
     }
@@ -207,7 +97,7 @@ void on_read(fuse_req_t req, fuse_ino_t, size_t size, off_t off, fuse_file_info*
         return;
     }
     const unsigned char* data = nullptr;
-    const ssize_t n = view_of(req).read(static_cast<std::uint64_t>(off), size, &data);
+    const ssize_t n = view_of(req).store->read(static_cast<std::uint64_t>(off), size, &data);
     n < 0 ? (void)fuse_reply_err(req, static_cast<int>(-n))
           : (void)fuse_reply_buf(req, reinterpret_cast<const char*>(data),
                                  static_cast<std::size_t>(n));
@@ -219,8 +109,8 @@ void on_write(fuse_req_t req, fuse_ino_t, const char* buf, size_t size, off_t of
         fuse_reply_err(req, EINVAL);
         return;
     }
-    const ssize_t n = view_of(req).write(static_cast<std::uint64_t>(off),
-                                         reinterpret_cast<const unsigned char*>(buf), size);
+    const ssize_t n = view_of(req).store->write(static_cast<std::uint64_t>(off),
+                                                reinterpret_cast<const unsigned char*>(buf), size);
     n < 0 ? (void)fuse_reply_err(req, static_cast<int>(-n))
           : (void)fuse_reply_write(req, static_cast<std::size_t>(n));
 }
@@ -234,7 +124,7 @@ void on_release(fuse_req_t req, fuse_ino_t, fuse_file_info*) {
 }
 
 void on_fsync(fuse_req_t req, fuse_ino_t, int, fuse_file_info*) {
-    fuse_reply_err(req, fdatasync(view_of(req).managed_fd) == 0 ? 0 : errno);
+    fuse_reply_err(req, fdatasync(view_of(req).store->fd()) == 0 ? 0 : errno);
 }
 
 // The loop device turns both discards and zeroing into punched holes: either way the range
@@ -251,10 +141,11 @@ void on_fallocate(fuse_req_t req, fuse_ino_t, int mode, off_t offset, off_t leng
         return;
     }
     const auto start = static_cast<std::uint64_t>(offset);
-    const std::uint64_t end = std::min(start + static_cast<std::uint64_t>(length), view.size);
+    const std::uint64_t end =
+        std::min(start + static_cast<std::uint64_t>(length), view.store->size());
     if ((mode & zeroing) == 0) {
         // Every byte of the view exists already; it cannot grow.
-        fuse_reply_err(req, start + static_cast<std::uint64_t>(length) <= view.size ||
+        fuse_reply_err(req, start + static_cast<std::uint64_t>(length) <= view.store->size() ||
                                     (mode & FALLOC_FL_KEEP_SIZE) != 0
                                 ? 0
                                 : ENOSPC);
@@ -263,7 +154,7 @@ void on_fallocate(fuse_req_t req, fuse_ino_t, int mode, off_t offset, off_t leng
     for (std::uint64_t at = start; at < end;) {
         const auto chunk =
             static_cast<std::size_t>(std::min<std::uint64_t>(end - at, kMaxTransfer));
-        const ssize_t n = view.write(at, nullptr, chunk);
+        const ssize_t n = view.store->write(at, nullptr, chunk);
         if (n <= 0) {
             fuse_reply_err(req, n < 0 ? static_cast<int>(-n) : EIO);
             return;
@@ -320,10 +211,7 @@ std::unique_ptr<fuse_view> fuse_view::start(const std::string& mount_point, int 
                                             std::uint64_t size, sector_cipher cipher,
                                             std::error_code& ec) {
     auto s = std::make_unique<state>();
-    s->managed_fd = managed_fd;
-    s->size = size;
-    s->cipher = std::move(cipher);
-    s->buffer.reserve(kMaxTransfer + 2 * sector_size);
+    s->store = std::make_unique<sector_store>(managed_fd, size, std::move(cipher));
     s->stop_fd.reset(eventfd(0, EFD_CLOEXEC));
     if (!s->stop_fd) {
         ec.assign(errno, std::generic_category());
@@ -335,6 +223,7 @@ std::unique_ptr<fuse_view> fuse_view::start(const std::string& mount_point, int 
     char* argv[] = {name, opt, options, nullptr};
     fuse_args args = FUSE_ARGS_INIT(3, argv);
     s->session = fuse_session_new(&args, &kOperations, sizeof kOperations, s.get());
+    fuse_opt_free_args(&args);  // what option parsing left of them
     if (s->session == nullptr) {
         ec = std::make_error_code(std::errc::io_error);
         return nullptr;
