@@ -12,7 +12,10 @@
 #include "dbus/reply_builder.h"
 #include "foundation/i18n.h"
 #include "handlers/disk_create.h"
+#include "handlers/disk_force_unmount.h"
+#include "handlers/disk_mount.h"
 #include "handlers/disk_query.h"
+#include "handlers/disk_unmount.h"
 #include "handlers/respond.h"
 #include "handlers/service_pub_key.h"
 #include "handlers/user_admin_list.h"
@@ -58,13 +61,6 @@ std::shared_ptr<T> fetch(ztl::StoreManager& store, const char* name) {
         Logger::critical("%s", _("Unable to retrieve the parameter"));
     }
     return object;
-}
-
-// The work of the methods whose handlers have not landed yet.
-void not_supported(transfer_session_safe& session, Database&) {
-    std::error_code ignored;
-    handler_reply::respond(session, reply_builder(ztctl_error::request_not_supported).obtain(),
-                           ignored);
 }
 
 // The common frame of the request methods: the database, the two log lines, and the work
@@ -160,17 +156,16 @@ DBusHandlerResult setup_complete(transfer_session& session, ztl::StoreManager& s
 }
 
 DBusHandlerResult close_session(transfer_session& session, ztl::StoreManager& store) {
-    if (!fetch<Database>(store, "database")) {
+    const auto database = fetch<Database>(store, "database");
+    if (!database) {
         return kDeclined;
     }
     log_request("StopSession");
     if (verify_secure_call(session, to_word(transfer_protocol_header::close_secure),
                            to_word(transfer_protocol_phase::confirm))) {
-        session.close();
-        std::error_code ec;
-        if (!session.protocol().close(ec)) {
-            Logger::warning(_("Unable to close a session: %s"), ec.message());
-        }
+        // The user's disk goes down with a session that proved its token, never with one
+        // that only named an account.
+        stop_session_handler(session, *database);
     }
     log_processed("StopSession");
     return kHandled;
@@ -258,27 +253,27 @@ DBusHandlerResult create_disk(transfer_session& session, ztl::StoreManager& stor
 }
 
 DBusHandlerResult mount_disk(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "Mount", &not_supported);
+    return serve(session, store, "Mount", &disk_handler::mount);
 }
 
 DBusHandlerResult unmount_disk(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "Unmount", &not_supported);
+    return serve(session, store, "Unmount", &disk_handler::unmount);
 }
 
 DBusHandlerResult force_unmount_disk(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "ForceUnmount", &not_supported);
+    return serve(session, store, "ForceUnmount", &disk_handler::force_unmount);
 }
 
 DBusHandlerResult mount_disk_uuid(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "MountByUuid", &not_supported);
+    return serve(session, store, "MountByUuid", &disk_handler::mount_uuid);
 }
 
 DBusHandlerResult unmount_disk_uuid(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "UnmountByUuid", &not_supported);
+    return serve(session, store, "UnmountByUuid", &disk_handler::unmount_uuid);
 }
 
 DBusHandlerResult force_unmount_disk_uuid(transfer_session& session, ztl::StoreManager& store) {
-    return serve(session, store, "ForceUnmountByUuid", &not_supported);
+    return serve(session, store, "ForceUnmountByUuid", &disk_handler::force_unmount_uuid);
 }
 
 DBusHandlerResult is_exist_uuid(transfer_session& session, ztl::StoreManager& store) {

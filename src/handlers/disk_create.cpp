@@ -10,6 +10,7 @@
 #include "foundation/i18n.h"
 #include "handlers/container.h"
 #include "handlers/disk.h"
+#include "handlers/disk_release.h"
 #include "handlers/respond.h"
 #include "session/transfer_context.h"
 #include "session/transfer_server.h"
@@ -17,7 +18,6 @@
 #include "system/cryx_device.h"
 #include "system/disk_devices.h"
 #include "system/file_ops.h"
-#include "system/kmodule.h"
 #include "system/loop_device.h"
 #include "system/misc.h"
 #include "system/mkfs.h"
@@ -26,20 +26,6 @@
 namespace disk_handler {
 
 namespace {
-
-// The driver must be live; an unreadable module table gives its error.
-bool driver_ready(std::error_code& ec) {
-    KernelModule module("cryx");
-    module.parse(ec);
-    if (ec) {
-        return false;
-    }
-    if (!module.loaded()) {
-        ec = ztctl_error::kernel_module_not_loaded;
-        return false;
-    }
-    return true;
-}
 
 // Formats the container at path through a loop device and a driver device keyed with key,
 // and releases both (driver device first, loop device second) whatever happens; the first

@@ -27,7 +27,9 @@ const db::DiskEntry* user_disk(transfer_session_safe& session, Database& databas
         ec = ztctl_error::admin_has_no_disk;
         return nullptr;
     }
-    const db::UserEntry* user = database.select_user_entry(session.user_id());
+    // An administrator session's id may equal a user's: it never reaches that user's disk.
+    const db::UserEntry* user =
+        session.is_user() ? database.select_user_entry(session.user_id()) : nullptr;
     if (user == nullptr) {
         ec = database_error::user_not_found;
         return nullptr;

@@ -18,7 +18,9 @@ void get_symmetric_material_uuid(transfer_session_safe& session, Database& datab
         guard.ec = ztctl_error::session_not_open_or_unsafe;
         return;
     }
-    db::UserEntry* user = database.select_user_entry(session.user_id());
+    // Users only: an administrator session's id may equal a user's.
+    db::UserEntry* user =
+        session.is_user() ? database.select_user_entry(session.user_id()) : nullptr;
     if (user == nullptr) {
         guard.ec = database_error::user_not_found;
         return;

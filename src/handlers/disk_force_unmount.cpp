@@ -1,0 +1,129 @@
+#include "handlers/disk_force_unmount.h"
+
+#include "daemon/ztctl_error.h"
+#include "database/dberror.h"
+#include "foundation/i18n.h"
+#include "handlers/disk_control.h"
+#include "handlers/disk_release.h"
+#include "handlers/respond.h"
+#include "logging/logger.h"
+#include "session/transfer_context.h"
+#include "session/transfer_server.h"
+#include "system/force_unmount.h"
+#include "system/misc.h"
+
+namespace {
+
+// Ends the holders of the mounted disk (each logged) and unmounts it.
+bool force_down(const db::DiskEntry& disk, std::error_code& ec) {
+    const auto ended =
+        sys::force_unmount(disk.state().get_cryx_device_name(), disk.get_mount_directory(), ec);
+    for (const auto& process : ended.processes) {
+        ztl::Logger::info(_("Ended process %s (%s) holding %s"), std::to_string(process.pid),
+                          process.command, disk.get_mount_directory());
+    }
+    return ended.unmounted;
+}
+
+}  // namespace
+
+namespace disk_handler {
+
+namespace {
+
+void force_unmount_disk(db::UserEntry& user, std::error_code& ec) {
+    const auto& disk = user.disk();
+    if (!disk.state().is_mounted()) {
+        ec = ztctl_error::disk_unmounted;
+        return;
+    }
+    if (disk.get_mount_directory().empty()) {
+        ec = ztctl_error::unmount_failure;
+        return;
+    }
+    if (!force_down(disk, ec)) {
+        if (!ec) {
+            ec = ztctl_error::unmount_failure;
+        }
+        return;
+    }
+    release_disk(user, false, ec);
+}
+
+}  // namespace
+
+void force_unmount(transfer_session_safe& session, Database& database) {
+    handler_reply::reply_guard guard(session, _("Unable to unmount the disk: %s"));
+    if (!session.is_opened()) {
+        guard.ec = ztctl_error::session_not_open_or_unsafe;
+        return;
+    }
+    if (db::UserEntry* user = session_user(session, database, guard.ec)) {
+        force_unmount_disk(*user, guard.ec);
+    }
+}
+
+void force_unmount_uuid(transfer_session_safe& session, Database& database) {
+    handler_reply::reply_guard guard(session, _("Unable to unmount the disk: %s"));
+    std::error_code& ec = guard.ec;
+    if (!session.is_opened()) {
+        ec = ztctl_error::session_not_open_or_unsafe;
+        return;
+    }
+    db::UserEntry* user = session_user(session, database, ec);
+    if (user == nullptr ||
+        !misc::check_disk_paths(user->disk().get_path(), user->disk().get_mount_directory(), ec)) {
+        return;
+    }
+    const auto body = session.protocol().context()->receive(ec);
+    if (ec) {
+        return;
+    }
+    if (body.empty()) {
+        ec = ztctl_error::invalid_request_format;
+        return;
+    }
+    DiskControl control;
+    control.deserialize(body);
+    if (!misc::is_uuid_equal(user->disk().guid(), control.uuid)) {
+        ec = database_error::uuid_not_found;
+        return;
+    }
+    force_unmount_disk(*user, ec);
+}
+
+}  // namespace disk_handler
+
+bool try_force_unmount_user_disk(db::UserEntry& user, std::error_code& ec) {
+    ec.clear();
+    const auto& disk = user.disk();
+    if (!disk.state().is_mounted() || disk.get_mount_directory().empty()) {
+        return true;
+    }
+    std::error_code scan;
+    if (!force_down(disk, scan)) {
+        ec = scan ? scan : std::error_code(ztctl_error::unmount_failure);
+        return false;
+    }
+    if (!disk_handler::release_disk(user, true, ec)) {
+        return false;
+    }
+    ec = scan;
+    return !ec;
+}
+
+void stop_session_handler(transfer_session& session, Database& database) {
+    if (session.is_opened() && session.is_user()) {
+        if (db::UserEntry* user = database.select_user_entry(session.user_id())) {
+            std::error_code ec;
+            if (!try_force_unmount_user_disk(*user, ec)) {
+                ztl::Logger::warning(_("Unable to unmount a disk: %s"), ec.message());
+            }
+        }
+    }
+    session.close();
+    std::error_code ec;
+    if (!session.protocol().close(ec)) {
+        ztl::Logger::warning(_("Unable to close a session: %s"), ec.message());
+    }
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+namespace sys {
+
+// Mounts the file system of type fstype on source at target with the flags nosuid, nodev and
+// dirsync (and read-only when read_only), no option string. The target's last component is
+// never a followed link: the directory is opened without following one and the mount goes
+// onto that very directory. 0 on success; the errno of the mount system call (or of opening
+// the target) when it fails; a negative value for other failures; ENOMEM (12) when no mount
+// context can be made.
+int mount(const std::string& source, const std::string& target, const std::string& fstype,
+          bool read_only);
+
+// Unmounts target; when that fails, once more with a read-only remount allowed as the
+// fallback, then a last plain try whose result is returned, with the meaning of mount()'s
+// (ENOMEM also when the target cannot be set).
+int unmount(const std::string& target);
+
+}  // namespace sys

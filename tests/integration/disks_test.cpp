@@ -1,0 +1,343 @@
+// Disk creation against the real daemon in a sandbox with the encryption driver stand-in:
+// real loop devices, real mkfs, and the failures that must leave nothing attached.
+
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/keystore.h"
+#include "client/session.h"
+#include "database/entry_info.h"
+#include "handlers/disk.h"
+#include "handlers/disk_control.h"
+#include "handlers/profile.h"
+#include "testing/required_environment.h"
+#include "testing/sandbox.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using zt_testing::sandbox;
+using bytes = std::vector<unsigned char>;
+namespace ds = dbus_iface::system;
+
+constexpr const char* kAdminPassword = "correct horse";
+constexpr const char* kAlicePassword = "alice pw";
+constexpr std::uint64_t kSize = 32u << 20;
+
+bytes text(const std::string& s) {
+    return bytes(s.begin(), s.end());
+}
+
+// The host's attached loop devices, as losetup lists them.
+std::string attached_loops() {
+    std::string out;
+    if (FILE* p = ::popen("losetup -a 2>/dev/null", "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, p) != nullptr) {
+            out += buffer;
+        }
+        ::pclose(p);
+    }
+    return out;
+}
+
+class Disks : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const std::string reason = sandbox::unavailable_reason({.with_cryx = true});
+        if (!reason.empty()) {
+            ZT_SKIP_UNLESS_REQUIRED(reason);
+        }
+        m_loops_before = attached_loops();
+        m_box = std::make_unique<sandbox>(zt_testing::sandbox_options{.with_cryx = true});
+        m_box->provision_with_tool({{"admin", kAdminPassword}});
+        m_alice = m_box->add_account("alice");
+        m_box->add_account("bob");
+        m_box->write_file("/run/disks/.keep", "");
+        m_daemon = m_box->start_daemon();
+        ASSERT_TRUE(m_box->wait_for_name("ru.quorvex.server", m_daemon, 30s));
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", m_box->bus_address().c_str(), 1);
+        m_factory = client::seeded_factory();
+        m_admin = open("admin", kAdminPassword);
+        register_user("alice", kAlicePassword);
+        register_user("bob", "bob pw");
+    }
+
+    void TearDown() override {
+        m_admin.reset();
+        m_box.reset();
+        EXPECT_EQ(attached_loops(), m_loops_before);
+    }
+
+    client::session_options options() const {
+        client::session_options o;
+        o.service_keys_path = m_box->host_path("/etc/ztctl/service.pub");
+        return o;
+    }
+
+    std::unique_ptr<client::session> open(const std::string& account, const std::string& pw) {
+        auto s = std::make_unique<client::session>(options());
+        std::error_code ec;
+        EXPECT_TRUE(s->connect(ec) &&
+                    s->open_secure(account, std::wstring(pw.begin(), pw.end()), ec))
+            << account << ": " << ec.message();
+        return s;
+    }
+
+    client::service_reply call(client::session& s, dbus_iface::iface&& method, const bytes& body) {
+        client::service_reply reply;
+        std::error_code ec;
+        EXPECT_TRUE(s.call(std::move(method), body, reply, ec)) << ec.message();
+        return reply;
+    }
+
+    void register_user(const std::string& name, const std::string& pw) {
+        client::service_reply key = call(*m_admin, ds::service::get_public_key(), {});
+        bytes file;
+        std::error_code ec;
+        ASSERT_TRUE(client::prepare_keystore(m_factory, key.payload,
+                                             std::wstring(pw.begin(), pw.end()), file, ec));
+        m_box->write_file("/run/ks-" + name, std::string(file.begin(), file.end()), 0600);
+        ASSERT_EQ(call(*m_admin, ds::user_manage::admin::add(),
+                       Container::Profile(name, "/run/ks-" + name).serialize())
+                      .error()
+                      .value(),
+                  0);
+    }
+
+    // The error value of a "Create" (0 for success).
+    int create(const std::string& user, const std::string& path, std::uint64_t size,
+               const std::string& fs = "ext4") {
+        return call(*m_admin, ds::disk_manage::admin::create(),
+                    Container::Disk(user, path, fs, size).serialize())
+            .error()
+            .value();
+    }
+
+    bool logged(const std::string& message) {
+        for (const auto& e : m_box->journal().entries_of("ztctld")) {
+            if (e.priority() == "4" && e.message() == message) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Runs a shell script inside the sandbox, seeing the driver as the daemon does.
+    int shell(const std::string& script) {
+        zt_testing::spawn_options io;
+        io.env = m_box->cryx_environment();
+        auto child = m_box->spawn({"/bin/sh", "-c", script}, io);
+        const auto status = child.wait(60s);
+        return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
+    }
+
+    std::unique_ptr<sandbox> m_box;
+    zt_testing::child_process m_daemon;
+    crypto_factory m_factory;
+    std::unique_ptr<client::session> m_admin;
+    sandbox::account m_alice{};
+    std::string m_loops_before;
+};
+
+TEST_F(Disks, CreatedDiskIsEncryptedOwnedByItsUserAndRecorded) {
+    ASSERT_EQ(create("alice", "/run/disks/alice.img", kSize), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(m_box->host_path("/run/disks/alice.img").c_str(), &st), 0);
+    EXPECT_EQ(static_cast<std::uint64_t>(st.st_size), kSize);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(st.st_uid, m_alice.uid);
+    EXPECT_EQ(st.st_gid, m_alice.gid);
+
+    auto alice = open("alice", kAlicePassword);
+    EntryInfo info;
+    info.deserialize(call(*alice, ds::status::get_info(), {}).payload);
+    ASSERT_TRUE(info.extended);
+    EXPECT_EQ(info.ext.status, DiskStateInfo::created);
+    EXPECT_EQ(info.ext.uuid.size(), 36u);
+    EXPECT_EQ(info.ext.path, "/run/disks/alice.img");
+    EXPECT_EQ(call(*alice, ds::disk_manage::user::get_status(), {}).payload, (bytes{1, 0, 0, 0}));
+    EXPECT_TRUE(call(*alice, ds::disk_manage::user::is_created(), {}).is_true());
+    EXPECT_TRUE(call(*alice, ds::disk_manage::user::get_ready(), {}).is_true());
+    std::string upper = info.ext.uuid;
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    EXPECT_TRUE(call(*alice, ds::disk_manage::user::is_exist_uuid(), DiskControl(upper).serialize())
+                    .is_true());
+    EXPECT_FALSE(
+        call(*alice, ds::disk_manage::user::is_exist_uuid(), DiskControl("no uuid").serialize())
+            .is_true());
+
+    // The disk key is the user's alone: the material opens with its password, and the
+    // device made with it holds a file system on which a marker is written; the container
+    // itself never shows the marker.
+    const auto material = call(*alice, ds::user_manage::user::get_material(), {}).payload;
+    client::session clear(options());
+    std::error_code ec;
+    client::service_reply container;
+    ASSERT_TRUE(clear.connect(ec) && clear.open_clear(ec) &&
+                clear.call(ds::user_manage::common::get_container(), text("alice"), container, ec));
+    const auto key =
+        client::open_disk_key(m_factory, container.payload,
+                              std::wstring(kAlicePassword, kAlicePassword + 8), material, ec);
+    ASSERT_EQ(key.size(), 32u) << ec.message();
+    const auto raw = key.to_vector();
+    m_box->write_file("/run/disk.key", std::string(raw.begin(), raw.end()), 0600);
+    const std::string ctl = sandbox::cryx_ctl_path();
+    EXPECT_EQ(shell("set -e; loop=$(losetup -f --show /run/disks/alice.img); "
+                    "n=$(" +
+                    ctl +
+                    " add $loop --key-file /run/disk.key); "
+                    "mkdir -p /run/m; mount /dev/cryx$n /run/m; "
+                    "echo zt-plaintext-marker-4711 > /run/m/marker; umount /run/m; " +
+                    ctl + " remove $n; losetup -d $loop"),
+              0);
+    const auto image = m_box->read_file("/run/disks/alice.img").value_or("");
+    EXPECT_EQ(image.size(), kSize);
+    EXPECT_EQ(image.find("zt-plaintext-marker-4711"), std::string::npos);
+}
+
+TEST_F(Disks, FailedCreationsLeaveNothingAttached) {
+    // A formatting tool that fails, in place of one the tests do not need.
+    m_box->write_file("/run/mkfs-fails", "#!/bin/sh\nexit 1\n", 0755);
+    ASSERT_EQ(m_box->spawn({"/bin/mount", "--bind", "/run/mkfs-fails", "/sbin/mkfs.bfs"})
+                  .wait(10s)
+                  .value_or(-1),
+              0);
+    m_box->write_file("/run/disks/existing", "keep me", 0600);
+    ASSERT_EQ(::mkdir(m_box->host_path("/run/shared").c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(m_box->host_path("/run/shared").c_str(), 01777), 0);
+    const struct {
+        const char* path;
+        std::uint64_t size;
+        const char* fs;
+        int error;
+        bool file_left;
+    } cases[] = {
+        {"/run/disks/a.img", kSize, "EXT4", 8202, false},
+        {"/run/disks/existing", kSize, "ext4", EEXIST, true},
+        {"/run/disks/zero.img", 0, "ext4", EINVAL, true},
+        {"/run/disks/broken.img", kSize, "bfs", 1, false},
+        {"run/disks/relative.img", kSize, "ext4", 8196, false},
+        {"/run/disks/../disks/dots.img", kSize, "ext4", 8196, false},
+        {"/run/shared/alice.img", kSize, "ext4", 8196, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(create("alice", c.path, c.size, c.fs), c.error) << c.path;
+        EXPECT_EQ(m_box->exists(c.path[0] == '/' ? c.path : std::string("/") + c.path), c.file_left)
+            << c.path;
+        EXPECT_EQ(attached_loops(), m_loops_before) << c.path;
+    }
+    EXPECT_EQ(m_box->read_file("/run/disks/existing"), "keep me");
+    EXPECT_TRUE(logged("Unable to create a disk: Filesystem isn't supported"));
+
+    // The driver must be live.
+    m_box->set_cryx_module(zt_testing::cryx_module::absent);
+    EXPECT_EQ(create("alice", "/run/disks/b.img", kSize), 8206);
+    m_box->set_cryx_module(zt_testing::cryx_module::loading);
+    EXPECT_EQ(create("alice", "/run/disks/b.img", kSize), 8206);
+    m_box->set_cryx_module(zt_testing::cryx_module::live);
+    EXPECT_FALSE(m_box->exists("/run/disks/b.img"));
+
+    // Only administrators create, once per user; users ask about their own disk only.
+    auto alice = open("alice", kAlicePassword);
+    EXPECT_EQ(call(*alice, ds::disk_manage::admin::create(),
+                   Container::Disk("alice", "/run/disks/c.img", "ext4", kSize).serialize())
+                  .error()
+                  .value(),
+              8192);
+    ASSERT_EQ(create("alice", "/run/disks/alice.img", kSize), 0);
+    EXPECT_EQ(create("alice", "/run/disks/other.img", kSize), 8198);
+    EXPECT_FALSE(m_box->exists("/run/disks/other.img"));
+    auto bob = open("bob", "bob pw");
+    EXPECT_FALSE(call(*bob, ds::disk_manage::user::is_created(), {}).is_true());
+    EXPECT_EQ(call(*bob, ds::disk_manage::user::get_ready(), {}).error().value(), 8197);
+    EXPECT_EQ(call(*m_admin, ds::disk_manage::user::get_status(), {}).error().value(), 8209);
+    EXPECT_EQ(attached_loops(), m_loops_before);
+}
+
+// The whole life of a disk: mounted with the key only its user can open, used, unmounted;
+// a busy disk refuses a plain unmount, and a forced one ends exactly its holders.
+TEST_F(Disks, MountedDiskIsReleasedPlainlyOrByForce) {
+    ASSERT_EQ(create("alice", "/run/disks/alice.img", kSize), 0);
+    auto alice = open("alice", kAlicePassword);
+    const auto material = call(*alice, ds::user_manage::user::get_material(), {}).payload;
+    client::session clear(options());
+    std::error_code ec;
+    client::service_reply container;
+    ASSERT_TRUE(clear.connect(ec) && clear.open_clear(ec) &&
+                clear.call(ds::user_manage::common::get_container(), text("alice"), container, ec));
+    const auto key =
+        client::open_disk_key(m_factory, container.payload,
+                              std::wstring(kAlicePassword, kAlicePassword + 8), material, ec)
+            .to_vector();
+    ASSERT_EQ(key.size(), 32u);
+    // The sandbox's mount table, as its daemon sees it.
+    const auto mounts = [&] {
+        std::ifstream in("/proc/" + std::to_string(m_daemon.pid()) + "/mountinfo");
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+
+    EXPECT_EQ(call(*alice, ds::disk_manage::user::mount(), {}).error().value(), 8196);
+    EXPECT_NE(call(*alice, ds::disk_manage::user::mount(), bytes(32, 1)).error().value(), 0);
+    EXPECT_EQ(attached_loops(), m_loops_before);  // a wrong key leaves nothing attached
+    ASSERT_EQ(call(*alice, ds::disk_manage::user::mount(), key).error().value(), 0);
+    EXPECT_EQ(call(*alice, ds::disk_manage::user::mount(), key).error().value(), 8200);
+    const std::string table = mounts();
+    ASSERT_NE(table.find(" /zt/alice "), std::string::npos) << table;
+    const auto line = table.substr(table.find(" /zt/alice "), 200);
+    EXPECT_NE(line.find("nosuid"), std::string::npos) << line;
+    EXPECT_NE(line.find("nodev"), std::string::npos) << line;
+    EXPECT_EQ(call(*alice, ds::disk_manage::user::get_status(), {}).payload, (bytes{2, 0, 0, 0}));
+
+    // A shell of alice sits in her disk; another sits in a directory whose name merely starts
+    // with hers.
+    ASSERT_EQ(::mkdir(m_box->host_path("/zt/alice-other").c_str(), 0755), 0);
+    zt_testing::spawn_options as_alice;
+    as_alice.uid = m_alice.uid;
+    as_alice.gid = m_alice.gid;
+    auto holder = m_box->spawn({"/bin/sh", "-c", "cd /zt/alice && echo kept > f && exec sleep 600"},
+                               as_alice);
+    auto bystander = m_box->spawn({"/bin/sh", "-c", "cd /zt/alice-other && exec sleep 600"});
+    ASSERT_TRUE(zt_testing::wait_until(
+        [&] { return m_box->exists("/zt/alice/f") && holder.running(); }, 10s));
+    EXPECT_EQ(call(*alice, ds::disk_manage::user::unmount(), {}).error().value(), EBUSY);
+    ASSERT_EQ(call(*alice, ds::disk_manage::user::force_unmount(), {}).error().value(), 0);
+    EXPECT_TRUE(holder.wait(10s).has_value());
+    EXPECT_TRUE(bystander.running());
+    EXPECT_EQ(mounts().find(" /zt/alice "), std::string::npos);
+    EXPECT_EQ(attached_loops(), m_loops_before);
+    bool logged_end = false;
+    for (const auto& e : m_box->journal().entries_of("ztctld")) {
+        logged_end = logged_end || (e.priority() == "6" &&
+                                    e.message().find("Ended process") != std::string::npos &&
+                                    e.message().find("(sleep)") != std::string::npos);
+    }
+    EXPECT_TRUE(logged_end);
+    EXPECT_EQ(call(*alice, ds::disk_manage::user::unmount(), {}).error().value(), 8201);
+
+    // Mounted again, the file is there; a plain unmount; then a mount that the end of the
+    // session takes down.
+    ASSERT_EQ(call(*alice, ds::disk_manage::user::mount(), key).error().value(), 0);
+    EXPECT_EQ(m_box->read_file("/zt/alice/f"), "kept\n");
+    ASSERT_EQ(call(*alice, ds::disk_manage::user::unmount(), {}).error().value(), 0);
+    EXPECT_EQ(call(*alice, ds::disk_manage::user::get_status(), {}).payload, (bytes{3, 0, 0, 0}));
+    ASSERT_EQ(call(*alice, ds::disk_manage::user::mount(), key).error().value(), 0);
+    ASSERT_TRUE(alice->close(ec)) << ec.message();
+    EXPECT_TRUE(zt_testing::wait_until(
+        [&] { return mounts().find(" /zt/alice ") == std::string::npos; }, 10s));
+    EXPECT_EQ(attached_loops(), m_loops_before);
+}
+
+}  // namespace
