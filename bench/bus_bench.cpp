@@ -10,6 +10,7 @@
 #include <dbus/dbus.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -21,6 +22,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -65,6 +67,38 @@ const bytes& echo_payload() {
 
 double seconds(steady::duration d) {
     return std::chrono::duration<double>(d).count();
+}
+
+// User and system CPU time in seconds from a /proc stat file (a process's or one thread's),
+// or -1 when it cannot be read.
+double cpu_seconds(const std::string& stat_path) {
+    std::ifstream in(stat_path);
+    std::string line;
+    if (!std::getline(in, line)) {
+        return -1;
+    }
+    // The command name may hold anything, spaces and parentheses included: fields are
+    // counted from its closing parenthesis, utime and stime being the 12th and 13th there.
+    const auto close = line.rfind(')');
+    if (close == std::string::npos) {
+        return -1;
+    }
+    std::istringstream fields(line.substr(close + 1));
+    std::string field;
+    unsigned long long utime = 0;
+    unsigned long long stime = 0;
+    for (int i = 1; i <= 13 && fields >> field; ++i) {
+        if (i == 12) {
+            utime = std::stoull(field);
+        } else if (i == 13) {
+            stime = std::stoull(field);
+        }
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double cpu_seconds(pid_t pid) {
+    return cpu_seconds("/proc/" + std::to_string(pid) + "/stat");
 }
 
 // VmRSS of pid in bytes, or -1 when its status cannot be read.
@@ -117,6 +151,10 @@ class bus_environment {
     bus_environment& operator=(const bus_environment&) = delete;
 
     DBusConnection* echo_client() const { return m_echo_client.get(); }
+    // CPU seconds the echo service's thread has used so far.
+    double echo_cpu_seconds() const {
+        return cpu_seconds("/proc/self/task/" + std::to_string(m_echo->thread_id()) + "/stat");
+    }
     pid_t daemon_pid() const { return m_daemon.pid(); }
     bool daemon_running() { return m_daemon.running(); }
 
@@ -152,14 +190,18 @@ class bus_environment {
 
 std::unique_ptr<bus_environment> g_bus;
 
-// "GetPublicKey" on an encrypted session; true for a success reply carrying a key.
-bool get_public_key(client::session& s, std::error_code& ec) {
+// "GetPublicKey" on an encrypted session; true for a success reply carrying a key, whose
+// size goes to key_size when given.
+bool get_public_key(client::session& s, std::error_code& ec, std::size_t* key_size = nullptr) {
     client::service_reply reply;
     if (!s.call(dbus_iface::system::service::get_public_key(), {}, reply, ec)) {
         return false;
     }
     if ((ec = reply.error())) {
         return false;
+    }
+    if (key_size != nullptr) {
+        *key_size = reply.payload.size();
     }
     return !reply.payload.empty();
 }
@@ -246,36 +288,56 @@ void fail(benchmark::State& state, const std::string& what, const std::error_cod
     state.SkipWithError(text.c_str());
 }
 
-// The cheapest encrypted request of an opened session beside one echo round trip of the
-// same size class, alternating call by call so that both see the same load.
+// The cheapest encrypted request of an opened session beside the echo round trip, in
+// alternating blocks of `block` calls each, so that both see the same load: blocks of one
+// alternate call by call (each side wakes from idle every time), longer blocks give each
+// side a steady stream of calls.
 void BM_RequestVsEcho(benchmark::State& state) {
+    const auto block = state.range(0);
     std::error_code ec;
     const auto session = g_bus->secured(client::handshake_sequence::plain, ec);
     if (!session) {
         return fail(state, "session setup", ec);
     }
+    std::size_t key_size = 0;
+    if (!get_public_key(*session, ec, &key_size)) {
+        return fail(state, "GetPublicKey", ec);
+    }
     steady::duration echo{};
     steady::duration request{};
+    const double cpu_before = cpu_seconds(g_bus->daemon_pid());
+    const double echo_cpu_before = g_bus->echo_cpu_seconds();
     for (auto _ : state) {
         const auto t0 = steady::now();
-        const bool echoed = bench_bus::echo_call(g_bus->echo_client(), echo_payload());
-        const auto t1 = steady::now();
-        const bool answered = get_public_key(*session, ec);
-        const auto t2 = steady::now();
-        if (!echoed || !answered) {
-            return fail(state, echoed ? "GetPublicKey" : "echo", ec);
+        for (std::int64_t i = 0; i < block; ++i) {
+            if (!bench_bus::echo_call(g_bus->echo_client(), echo_payload())) {
+                return fail(state, "echo");
+            }
         }
+        const auto t1 = steady::now();
+        for (std::int64_t i = 0; i < block; ++i) {
+            if (!get_public_key(*session, ec)) {
+                return fail(state, "GetPublicKey", ec);
+            }
+        }
+        const auto t2 = steady::now();
         echo += t1 - t0;
         request += t2 - t1;
     }
-    const auto n = static_cast<double>(state.iterations());
+    const auto n = static_cast<double>(state.iterations() * block);
     const double echo_rate = n / seconds(echo);
     const double request_rate = n / seconds(request);
     state.counters["echo_calls/s"] = echo_rate;
     state.counters["request_calls/s"] = request_rate;
     state.counters["request_vs_echo"] = request_rate / echo_rate;
+    // Where the daemon's own share of a request's time goes is the first question when the
+    // ratio falls short.
+    state.counters["daemon_cpu_us/request"] =
+        (cpu_seconds(g_bus->daemon_pid()) - cpu_before) * 1e6 / n;
+    state.counters["echo_cpu_us/call"] = (g_bus->echo_cpu_seconds() - echo_cpu_before) * 1e6 / n;
+    state.counters["key_bytes"] = static_cast<double>(key_size);
 }
-BENCHMARK(BM_RequestVsEcho)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_RequestVsEcho)->ArgName("block")->Arg(1)->Arg(100)->MinTime(3.0)->UseRealTime();
 
 // A whole session (either handshake, then "Close") on one connection, beside eleven echo
 // round trips and one run of the same key agreement straight through the provider. The
@@ -326,6 +388,7 @@ void BM_SessionVsEcho(benchmark::State& state) {
     state.counters["echo11_ms"] = seconds(echo) * ms;
     state.counters["key_agreement_ms"] = seconds(crypto) * ms;
     state.counters["session_vs_floor"] = seconds(handshake + close) / seconds(echo + crypto);
+    state.counters["handshake_vs_floor"] = seconds(handshake) / seconds(echo + crypto);
 }
 BENCHMARK(BM_SessionVsEcho)
     ->ArgName("authenticated")
@@ -360,16 +423,22 @@ void BM_ResidentOverRequests(benchmark::State& state) {
 BENCHMARK(BM_ResidentOverRequests)->Iterations(10000)->UseRealTime();
 
 // The daemon's resident memory per kept session: N clients each set up an encrypted
-// session and hold it (and its connection) while the memory is read again.
+// session and hold it (and its connection) while the memory is read again. The same with
+// clear sessions ("Open" only) tells the session's own record from its cryptography.
 void BM_ResidentPerSession(benchmark::State& state) {
     const auto n = static_cast<std::size_t>(state.range(0));
+    const bool secure = state.range(1) != 0;
     std::error_code ec;
     for (auto _ : state) {
         const std::int64_t before = resident_bytes(g_bus->daemon_pid());
         std::vector<std::unique_ptr<client::session>> held;
         held.reserve(n);
         for (std::size_t i = 0; i < n; ++i) {
-            held.push_back(g_bus->secured(client::handshake_sequence::plain, ec));
+            held.push_back(secure ? g_bus->secured(client::handshake_sequence::plain, ec)
+                                  : g_bus->connected(client::handshake_sequence::plain, ec));
+            if (held.back() && !secure && !held.back()->open_clear(ec)) {
+                held.back().reset();
+            }
             if (!held.back()) {
                 return fail(state, "session " + std::to_string(i), ec);
             }
@@ -385,8 +454,9 @@ void BM_ResidentPerSession(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ResidentPerSession)
-    ->ArgName("sessions")
-    ->Arg(200)
+    ->ArgNames({"sessions", "secure"})
+    ->Args({200, 1})
+    ->Args({200, 0})
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
@@ -410,6 +480,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bus_bench: cannot set up the bus: %s\n", e.what());
         return 1;
     }
+    // Which process to profile while the run goes on.
+    benchmark::AddCustomContext("daemon_pid", std::to_string(g_bus->daemon_pid()));
     benchmark::RunSpecifiedBenchmarks();
     const bool survived = g_bus->daemon_running();
     g_bus.reset();

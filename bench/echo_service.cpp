@@ -1,5 +1,7 @@
 #include "bench/echo_service.h"
 
+#include <unistd.h>
+
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -78,10 +80,12 @@ echo_service::echo_service(const std::string& address, std::chrono::milliseconds
         throw std::runtime_error("out of memory adding the echo filter");
     }
     m_thread = std::thread([this] {
+        m_thread_id = gettid();
         while (!m_stop.load(std::memory_order_relaxed) &&
                dbus_connection_read_write_dispatch(m_connection.get(), kPollMs)) {
         }
     });
+    zt_testing::wait_until([this] { return m_thread_id.load() != 0; }, timeout);
 }
 
 echo_service::~echo_service() {

@@ -4,6 +4,7 @@
 // byte array with the same bytes, and the client call that measures one round trip to it.
 
 #include <dbus/dbus.h>
+#include <sys/types.h>
 
 #include <atomic>
 #include <chrono>
@@ -37,6 +38,8 @@ class echo_service {
     echo_service(const echo_service&) = delete;
     echo_service& operator=(const echo_service&) = delete;
 
+    // The kernel's id of the answering thread (for its CPU time in /proc).
+    pid_t thread_id() const noexcept { return m_thread_id.load(); }
     // Calls answered so far.
     unsigned long long answered() const noexcept { return m_answered.load(); }
 
@@ -46,6 +49,7 @@ class echo_service {
     zt_testing::connection_ptr m_connection;
     std::atomic<bool> m_stop{false};
     std::atomic<unsigned long long> m_answered{0};
+    std::atomic<pid_t> m_thread_id{0};
     std::thread m_thread;  // last: it ends before the members it uses go
 };
 
