@@ -22,10 +22,12 @@ function(zt_library area)
     zt_warnings(zt_${area})
 endfunction()
 
-# zt_test(<name> LABEL unit|integration|blackbox SOURCES ... [LIBS ...])
+# zt_test(<name> LABEL unit|integration|blackbox SOURCES ... [LIBS ...] [LOCK resource])
 # A GoogleTest executable whose cases CTest discovers one by one; GTEST_SKIP shows as skipped.
+# Cases with the same LOCK never run at once (tests that compare the host's loop devices
+# before and after take the lock "loop-devices").
 function(zt_test name)
-    cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "LABEL;TIMEOUT;LOCK" "SOURCES;LIBS" ${ARGN})
     if(NOT ARG_LABEL)
         set(ARG_LABEL unit)
     endif()
@@ -37,7 +39,11 @@ function(zt_test name)
     # testing/required_environment.h and the other test support headers.
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
     zt_warnings(${name})
+    set(lock)
+    if(ARG_LOCK)
+        set(lock RESOURCE_LOCK ${ARG_LOCK})
+    endif()
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
+        PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT} ${lock})
 endfunction()
