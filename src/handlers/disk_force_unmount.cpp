@@ -18,6 +18,11 @@ namespace {
 bool force_down(const db::DiskEntry& disk, std::error_code& ec) {
     const auto ended =
         sys::force_unmount(disk.state().get_cryx_device_name(), disk.get_mount_directory(), ec);
+    if (ended.no_mount_line) {
+        ztl::Logger::warning(
+            _("No mount of %s is listed: processes are not checked by working directory"),
+            disk.state().get_cryx_device_name());
+    }
     for (const auto& process : ended.processes) {
         ztl::Logger::info(_("Ended process %s (%s) holding %s"), std::to_string(process.pid),
                           process.command, disk.get_mount_directory());

@@ -42,7 +42,7 @@ force_result force_unmount(const std::string& device_path, const std::string& mo
                            std::error_code& ec) {
     force_result result;
     std::error_code scan;
-    auto first = os::get_pid_list(device_path, scan);
+    auto first = os::get_pid_list(device_path, scan, &result.no_mount_line);
     for (const auto& process : first) {
         if (send(process, SIGTERM)) {
             result.processes.push_back({process.pid, process.command});

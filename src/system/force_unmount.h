@@ -17,6 +17,8 @@ struct ended_process {
 struct force_result {
     bool unmounted = false;
     std::vector<ended_process> processes;  // every process that was signalled
+    // The mount table had no line for the device: working directories were not checked.
+    bool no_mount_line = false;
 };
 
 // Ends the processes that use the file system mounted from device_path (SIGTERM, at once a
