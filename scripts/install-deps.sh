@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config g++ clang libclang-rt-14-dev llvm
     libglib2.0-dev libdbus-1-dev libdbus-glib-1-dev libmount-dev uuid-dev libssl-dev zlib1g-dev
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
-    gettext dbus-daemon dbus-bin libglib2.0-bin systemd openssl util-linux e2fsprogs
+    gettext dbus-daemon dbus-bin libglib2.0-bin systemd openssl util-linux e2fsprogs jq
     mount libfuse3-dev fuse3
     clang-format clang-tidy
 )

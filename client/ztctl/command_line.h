@@ -7,7 +7,20 @@
 namespace ztctl {
 
 // The commands ztctl runs.
-enum class command { ping, service_public_key, service_stop, service_deinit };
+enum class command {
+    ping,
+    status,
+    keystore_create,
+    user_add,
+    user_remove,
+    user_list,
+    user_show,
+    user_registered,
+    admin_list,
+    service_public_key,
+    service_stop,
+    service_deinit,
+};
 
 // Options that every command takes.
 struct global_options {
@@ -22,8 +35,12 @@ struct global_options {
 struct invocation {
     global_options global;
     ztctl::command command = ztctl::command::ping;
-    bool authenticated = false;  // ping --authenticated: the authenticated handshake
-    bool yes = false;            // service deinit --yes: no confirmation
+    bool authenticated = false;     // ping --authenticated: the authenticated handshake
+    bool yes = false;               // service deinit --yes: no confirmation
+    std::string name;               // the NAME of user add|remove|show|registered
+    std::string keystore_file;      // user add --keystore: a key store made by its user
+    std::string new_password_file;  // --new-password-file: the new account's password
+    std::string out_file;           // keystore create --out
 };
 
 // What parsing a command line gives: a command to run, or text to print (help, version,
@@ -39,6 +56,11 @@ struct parse_result {
 // after the command. "help [COMMAND...]" and -h print help (status 0), --version the
 // version (0); anything the command line does not allow gives status 2 and a message.
 parse_result parse_command_line(const std::vector<std::string>& args);
+
+// True for a name an account can have: 1 to 256 bytes, not "." or "..", no leading '-',
+// no '/', ':', white space or control characters (which would reach the service, its
+// directories, other programs' command lines and terminals).
+bool valid_account_name(const std::string& name);
 
 // The command as JSON output names it ("ping", "service stop", ...).
 std::string command_name(command c);

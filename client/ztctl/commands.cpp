@@ -9,6 +9,7 @@
 
 #include "client/client_error.h"
 #include "client/service_keys.h"
+#include "client/ztctl/command_support.h"
 #include "client/ztctl/exit_status.h"
 #include "client/ztctl/password_input.h"
 #include "foundation/i18n.h"
@@ -17,6 +18,7 @@ namespace ztctl {
 
 namespace {
 
+using namespace detail;
 using clock = std::chrono::steady_clock;
 using bytes = std::vector<unsigned char>;
 
@@ -29,15 +31,6 @@ std::string format_ms(double ms) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f ms", ms);
     return text;
-}
-
-// The failure of a command at where.
-result failed(const invocation& what, stage where, const std::error_code& ec, bool from_service) {
-    result r;
-    r.command = command_name(what.command);
-    r.error = ec;
-    r.status = exit_status(where, ec, from_service);
-    return r;
 }
 
 std::string base64(const bytes& data) {
@@ -76,25 +69,6 @@ client::session_options options_for(const invocation& what, client::session_opti
         options.sequence = client::handshake_sequence::authenticated;
     }
     return options;
-}
-
-std::string account_of(const invocation& what) {
-    return what.global.account.empty() ? login_name() : what.global.account;
-}
-
-// Connects and sets up an encrypted session as the invocation's account.
-bool open_secure(client::session& s, const invocation& what, const prompts& ask,
-                 std::error_code& ec) {
-    if (!s.connect(ec)) {
-        return false;
-    }
-    std::wstring password;
-    if (!ask.password(account_of(what), password, ec)) {
-        return false;
-    }
-    const bool opened = s.open_secure(account_of(what), password, ec);
-    wipe(password);
-    return opened;
 }
 
 result ping(const invocation& what, const prompts& ask, const client::session_options& options) {
@@ -152,32 +126,19 @@ result ping(const invocation& what, const prompts& ask, const client::session_op
 }
 
 result public_key(const invocation& what, const client::session_options& options) {
-    std::optional<client::service_keys> pinned;
-    std::error_code ec;
-    if (!client::read_service_keys(options.service_keys_path, pinned, ec)) {
-        return failed(what, stage::setup, ec, false);
-    }
     // The key is public: a clear session serves it, no account is needed.
     client::session s(options);
-    if (!s.connect(ec) || !s.open_clear(ec)) {
-        return failed(what, stage::setup, ec, false);
+    result failure;
+    bytes key;
+    bool pinned = false;
+    if (!open_clear(s, what, failure) ||
+        !service_public_key(s, what, options, key, pinned, failure)) {
+        return failure;
     }
-    client::service_reply reply;
-    if (!s.call(dbus_iface::system::service::get_public_key(), {}, reply, ec)) {
-        return failed(what, stage::request, ec, false);
-    }
-    if ((ec = reply.error())) {
-        return failed(what, stage::request, ec, true);
-    }
-    if (pinned && reply.payload != pinned->asymmetric) {
-        return failed(what, stage::request, client_error::service_key_mismatch, false);
-    }
-    std::error_code ignored;
-    s.close(ignored);
-    result r;
-    r.command = command_name(what.command);
-    r.fields = {{"public_key", base64(reply.payload)}, {"pinned", pinned.has_value()}};
-    r.text = pem(reply.payload);
+    close_quietly(s);
+    result r = succeeded(what);
+    r.fields = {{"public_key", base64(key)}, {"pinned", pinned}};
+    r.text = pem(key);
     return r;
 }
 
@@ -191,10 +152,11 @@ result stop(const invocation& what, const prompts& ask, const client::session_op
                       false);
     }
     client::session s(options);
-    std::error_code ec;
-    if (!open_secure(s, what, ask, ec)) {
-        return failed(what, stage::setup, ec, false);
+    result failure;
+    if (!open_secure(s, what, ask, failure)) {
+        return failure;
     }
+    std::error_code ec;
     client::service_reply reply;
     const bool answered = deinit ? s.call(dbus_iface::system::applied::deinit(), {}, reply, ec)
                                  : s.call(dbus_iface::system::control::stop(), {}, reply, ec);
@@ -225,13 +187,29 @@ result run(const invocation& what, const prompts& ask, const client::session_opt
     switch (what.command) {
         case command::ping:
             return ping(what, ask, options);
+        case command::status:
+            return detail::status(what, ask, options);
+        case command::keystore_create:
+            return keystore_create(what, ask, options);
+        case command::user_add:
+            return user_add(what, ask, options);
+        case command::user_remove:
+            return user_remove(what, ask, options);
+        case command::user_list:
+            return user_list(what, ask, options);
+        case command::user_show:
+            return user_show(what, options);
+        case command::user_registered:
+            return user_registered(what, options);
+        case command::admin_list:
+            return admin_list(what, ask, options);
         case command::service_public_key:
             return public_key(what, options);
         case command::service_stop:
         case command::service_deinit:
             return stop(what, ask, options);
     }
-    return failed(what, stage::setup, client_error::no_session, false);
+    return detail::failed(what, stage::setup, client_error::no_session, false);
 }
 
 }  // namespace ztctl

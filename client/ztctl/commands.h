@@ -15,6 +15,11 @@ struct prompts {
     // The password of the account; false with the reason when there is none.
     std::function<bool(const std::string& account, std::wstring& password, std::error_code& ec)>
         password;
+    // The password of a new account (its name, or empty before it has one), entered twice
+    // unless it comes from a file; false with the reason when there is none or the two
+    // entries differ.
+    std::function<bool(const std::string& account, std::wstring& password, std::error_code& ec)>
+        new_password;
     // A yes/no question; true for yes.
     std::function<bool(const std::string& question)> confirm;
 };

@@ -29,6 +29,10 @@ int main(int argc, char** argv) {
     ask.password = [&](const std::string& account, std::wstring& password, std::error_code& ec) {
         return ztctl::read_password(what.global.password_file, account, password, ec);
     };
+    ask.new_password = [&](const std::string& account, std::wstring& password,
+                           std::error_code& ec) {
+        return ztctl::read_new_password(what.new_password_file, account, password, ec);
+    };
     ask.confirm = ztctl::confirm;
     const ztctl::result r = ztctl::run(what, ask);
     ztctl::print(r, what.global, std::cout, std::cerr);

@@ -29,6 +29,14 @@ nlohmann::ordered_json to_json(const result& r);
 // Rows of label and value, the labels padded to one width: "label  value" lines.
 std::string aligned(const std::vector<std::pair<std::string, std::string>>& rows);
 
+// Rows of cells in columns, each column padded to its widest cell (the last one is not
+// padded); a header is just the first row.
+std::string columns(const std::vector<std::vector<std::string>>& rows);
+
+// Text that came from the service, safe to print on a terminal: control characters (C0,
+// DEL and C1) and bytes that are no part of a UTF-8 sequence become '?'.
+std::string printable(const std::string& text);
+
 // The error line of standard error: "ztctl: MESSAGE (CATEGORY VALUE)".
 std::string error_line(const std::error_code& ec);
 

@@ -62,6 +62,23 @@ class echo_off {
     bool m_active = false;
 };
 
+// Reads one entry: from the terminal after prompt and without echo when standard input is
+// one, else one line of standard input.
+bool read_entry(const std::string& prompt, std::string& text) {
+    if (!::isatty(STDIN_FILENO)) {
+        return read_line(STDIN_FILENO, text);
+    }
+    std::fputs(prompt.c_str(), stderr);
+    std::fflush(stderr);
+    bool read = false;
+    {
+        const echo_off quiet(STDIN_FILENO);
+        read = read_line(STDIN_FILENO, text);
+    }
+    std::fputc('\n', stderr);
+    return read;
+}
+
 bool read_file(const std::string& path, std::string& text) {
     const os::unique_fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat info {};
@@ -83,6 +100,21 @@ bool read_file(const std::string& path, std::string& text) {
         text.pop_back();
     }
     return true;
+}
+
+// The password in text (wiped here) as whole code points; client_error::no_password when
+// nothing was read, it is empty or too long, or it is no UTF-8.
+bool to_password(bool read, std::string& text, std::wstring& out, std::error_code& ec) {
+    ec = client_error::no_password;
+    if (read && !text.empty() && text.size() <= kMaxPasswordFile) {
+        try {
+            out = cast::to_wstring(text);
+            ec.clear();
+        } catch (const std::range_error&) {
+        }
+    }
+    wipe(text);
+    return !ec;
 }
 
 }  // namespace
@@ -107,32 +139,36 @@ bool read_password(const std::string& file, const std::string& account, std::wst
     // Room for the longest password up front, so that appending never moves it and leaves
     // an unwiped copy behind.
     text.reserve(kMaxPasswordFile + 1);
-    bool read = false;
+    // TRANSLATORS: the prompt for an account's password, the account name follows.
+    const bool read = !file.empty()
+                          ? read_file(file, text)
+                          : read_entry(std::string(_("Password for")) + " " + account + ": ", text);
+    return to_password(read, text, out, ec);
+}
+
+bool read_new_password(const std::string& file, const std::string& account, std::wstring& out,
+                       std::error_code& ec) {
+    std::string first;
+    first.reserve(kMaxPasswordFile + 1);
     if (!file.empty()) {
-        read = read_file(file, text);
-    } else if (::isatty(STDIN_FILENO)) {
-        // TRANSLATORS: the prompt for an account's password, the account name follows.
-        const std::string prompt = std::string(_("Password for")) + " " + account + ": ";
-        std::fputs(prompt.c_str(), stderr);
-        std::fflush(stderr);
-        {
-            const echo_off quiet(STDIN_FILENO);
-            read = read_line(STDIN_FILENO, text);
-        }
-        std::fputc('\n', stderr);
-    } else {
-        read = read_line(STDIN_FILENO, text);
+        return to_password(read_file(file, first), first, out, ec);
     }
-    ec = client_error::no_password;
-    if (read && !text.empty() && text.size() <= kMaxPasswordFile) {
-        try {
-            out = cast::to_wstring(text);
-            ec.clear();
-        } catch (const std::range_error&) {
-        }
+    // TRANSLATORS: the prompts for a new account's password, asked twice.
+    const std::string prompt = account.empty()
+                                   ? std::string(_("New password")) + ": "
+                                   : std::string(_("New password for")) + " " + account + ": ";
+    std::string second;
+    second.reserve(kMaxPasswordFile + 1);
+    const bool read = read_entry(prompt, first) &&
+                      read_entry(std::string(_("Retype the new password")) + ": ", second);
+    const bool same = read && first == second;
+    wipe(second);
+    if (read && !same) {
+        wipe(first);
+        ec = client_error::passwords_differ;
+        return false;
     }
-    wipe(text);
-    return !ec;
+    return to_password(read, first, out, ec);
 }
 
 bool confirm(const std::string& question) {

@@ -13,6 +13,13 @@ namespace ztctl {
 bool read_password(const std::string& file, const std::string& account, std::wstring& out,
                    std::error_code& ec);
 
+// Reads a new password for account (empty when the account has no name yet): the whole of
+// file when given, as read_password does; else entered twice, on the terminal without echo
+// or as two lines of standard input, and two entries that differ give
+// client_error::passwords_differ. Other failures and the wiping are those of read_password.
+bool read_new_password(const std::string& file, const std::string& account, std::wstring& out,
+                       std::error_code& ec);
+
 // Asks question on the terminal and waits for an answer; true only for one that starts with
 // 'y' or 'Y'. Without a terminal nobody can answer: false.
 bool confirm(const std::string& question);

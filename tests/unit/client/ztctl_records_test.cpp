@@ -1,0 +1,153 @@
+#include "client/ztctl/account_records.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "client/ztctl/output.h"
+#include "database/serializer.h"
+#include "system/cast.h"
+
+namespace {
+
+using bytes = std::vector<unsigned char>;
+
+bytes frame(std::initializer_list<bytes> items) {
+    Serializer s;
+    for (const bytes& item : items) {
+        s.push_back(item);
+    }
+    return s.serialize();
+}
+
+const EntryInfo kUser{"alice", 7, 1700000000, entry_type::user};
+const EntryInfo kDisk{"bob",
+                      8,
+                      1700000001,
+                      entry_type::user,
+                      {"0b8e7f1c-0c1d-4c7a-9f5e-2d3a4b5c6d7e", "/srv/bob.img", 64u << 20,
+                       1700000100, DiskStateInfo::mounted}};
+const EntryInfo kAdmin{"admin", 1, 1600000000, entry_type::admin};
+
+TEST(ZtctlRecords, ReadsTheInfoFramesTheServiceSends) {
+    EntryInfo info;
+    ASSERT_TRUE(ztctl::decode_info(kDisk.serialize(), info));
+    EXPECT_EQ(info.name, "bob");
+    EXPECT_EQ(info.id, 8u);
+    EXPECT_TRUE(info.extended);
+    EXPECT_EQ(info.ext.path, "/srv/bob.img");
+    EXPECT_EQ(info.ext.size, 64u << 20);
+    EXPECT_EQ(info.ext.status, DiskStateInfo::mounted);
+    ASSERT_TRUE(ztctl::decode_info(kAdmin.serialize(), info));
+    EXPECT_FALSE(info.extended);
+    EXPECT_EQ(info.type, entry_type::admin);
+
+    std::vector<EntryInfo> users;
+    std::vector<EntryInfo> admins;
+    const bytes lists =
+        frame({frame({kUser.serialize(), kDisk.serialize()}), frame({kAdmin.serialize()})});
+    ASSERT_TRUE(ztctl::decode_account_lists(lists, users, admins));
+    ASSERT_EQ(users.size(), 2u);
+    EXPECT_EQ(users[1].name, "bob");
+    ASSERT_EQ(admins.size(), 1u);
+    // No users: the first list is the 8-byte empty frame.
+    ASSERT_TRUE(ztctl::decode_account_lists(
+        frame({Serializer().serialize(), frame({kAdmin.serialize()})}), users, admins));
+    EXPECT_TRUE(users.empty());
+
+    entry_profile profile;
+    ASSERT_TRUE(
+        ztctl::decode_profile(entry_profile("admin", 1, entry_type::admin).serialize(), profile));
+    EXPECT_EQ(profile.name, "admin");
+    EXPECT_EQ(profile.type, entry_type::admin);
+}
+
+TEST(ZtctlRecords, RefusesFramesThatAreNotExactlyTheRecord) {
+    const bytes user = kUser.serialize();
+    bytes padded = user;
+    padded.push_back(0);
+    bytes truncated = user;
+    truncated.pop_back();
+    const bytes id = cast::to_vector<std::uint64_t>(7);
+    const bytes time = cast::to_vector<std::int64_t>(1);
+    const bytes user_type = cast::to_vector<std::uint32_t>(8192);
+    const struct {
+        const char* what;
+        bytes frame;
+    } infos[] = {
+        {"empty", {}},
+        {"padded", padded},
+        {"truncated", truncated},
+        {"four items", frame({cast::to_vector(std::string("a")), id, time, user_type})},
+        {"short id", frame({{'a'}, {7, 0, 0, 0}, time, user_type, {0}})},
+        {"unknown type", frame({{'a'}, id, time, cast::to_vector<std::uint32_t>(3), {0}})},
+        {"flag of two", frame({{'a'}, id, time, user_type, {2}})},
+        {"flag without disk part", frame({{'a'}, id, time, user_type, {1}})},
+        {"disk part without flag", frame({{'a'},
+                                          id,
+                                          time,
+                                          user_type,
+                                          {0},
+                                          {'u'},
+                                          {'p'},
+                                          cast::to_vector<std::uint64_t>(1),
+                                          time,
+                                          cast::to_vector<std::int32_t>(1)})},
+        {"unknown disk state", frame({{'a'},
+                                      id,
+                                      time,
+                                      user_type,
+                                      {1},
+                                      {'u'},
+                                      {'p'},
+                                      cast::to_vector<std::uint64_t>(1),
+                                      time,
+                                      cast::to_vector<std::int32_t>(4)})},
+    };
+    for (const auto& row : infos) {
+        EntryInfo info;
+        EXPECT_FALSE(ztctl::decode_info(row.frame, info)) << row.what;
+        std::vector<EntryInfo> list;
+        EXPECT_FALSE(ztctl::decode_info_list(frame({user, row.frame}), list)) << row.what;
+    }
+    std::vector<EntryInfo> users;
+    std::vector<EntryInfo> admins;
+    EXPECT_FALSE(ztctl::decode_account_lists(frame({frame({user})}), users, admins));
+    EXPECT_FALSE(ztctl::decode_account_lists(user, users, admins));
+    entry_profile profile;
+    EXPECT_FALSE(ztctl::decode_profile(frame({{'a'}, id}), profile));
+    EXPECT_FALSE(
+        ztctl::decode_profile(frame({{'a'}, id, cast::to_vector<std::uint32_t>(0)}), profile));
+}
+
+TEST(ZtctlOutput, ServiceTextCannotDriveTheTerminal) {
+    const struct {
+        std::string in;
+        std::string out;
+    } rows[] = {
+        {"alice", "alice"},
+        {"\xc3\xa9lise \xe2\x82\xac", "\xc3\xa9lise \xe2\x82\xac"},
+        {"a\x1b]0;owned\x07z", "a?]0;owned?z"},
+        {"del\x7f", "del?"},
+        {"csi\xc2\x9b"
+         "2J",
+         "csi??2J"},  // C1 control U+009B
+        {"lone\x9b", "lone?"},
+        {"cut\xe2\x82", "cut??"},
+        {"overlong\xc0\xaf", "overlong??"},
+        {"surrogate\xed\xa0\x80", "surrogate???"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(ztctl::printable(row.in), row.out);
+    }
+}
+
+TEST(ZtctlOutput, ColumnsLineUpByCharactersNotBytes) {
+    EXPECT_EQ(ztctl::columns({{"NAME", "ID"}, {"\xc3\xa9lise", "1"}, {"bo", "12"}}),
+              "NAME   ID\n"
+              "\xc3\xa9lise  1\n"
+              "bo     12\n");
+}
+
+}  // namespace
