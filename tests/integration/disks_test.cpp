@@ -310,8 +310,19 @@ TEST_F(Disks, MountedDiskIsReleasedPlainlyOrByForce) {
     auto holder = m_box->spawn({"/bin/sh", "-c", "cd /zt/alice && echo kept > f && exec sleep 600"},
                                as_alice);
     auto bystander = m_box->spawn({"/bin/sh", "-c", "cd /zt/alice-other && exec sleep 600"});
+    // Held once the shell has written its file and become sleep.
+    const auto comm = [](const zt_testing::child_process& p) {
+        std::ifstream in("/proc/" + std::to_string(p.pid()) + "/comm");
+        std::string name;
+        std::getline(in, name);
+        return name;
+    };
     ASSERT_TRUE(zt_testing::wait_until(
-        [&] { return m_box->exists("/zt/alice/f") && holder.running(); }, 10s));
+        [&] {
+            return m_box->read_file("/zt/alice/f") == "kept\n" && comm(holder) == "sleep" &&
+                   comm(bystander) == "sleep";
+        },
+        10s));
     EXPECT_EQ(call(*alice, ds::disk_manage::user::unmount(), {}).error().value(), EBUSY);
     ASSERT_EQ(call(*alice, ds::disk_manage::user::force_unmount(), {}).error().value(), 0);
     EXPECT_TRUE(holder.wait(10s).has_value());
