@@ -95,9 +95,11 @@ void create(transfer_session_safe& session, Database& database) {
         }
     });
 
-    auto [key, material] = Container::extract_key(database.crypto_service().get_factory(),
-                                                  database.crypto_service().get_cipher(),
-                                                  user->get_symmetric_material(), ec);
+    auto extracted = Container::extract_key(database.crypto_service().get_factory(),
+                                            database.crypto_service().get_cipher(),
+                                            user->get_symmetric_material(), ec);
+    auto& key = extracted.first;
+    auto& material = extracted.second;
     const auto wipe_key = foundation::make_deferred([&key] { util::wipe(key); });
     if (ec) {
         return;
