@@ -2,9 +2,13 @@
 
 #include "daemon/ztctl_error.h"
 #include "database/dberror.h"
+#include "handlers/disk_control.h"
+#include "session/transfer_context.h"
+#include "session/transfer_server.h"
 #include "system/cryx_device.h"
 #include "system/kmodule.h"
 #include "system/loop_device.h"
+#include "system/misc.h"
 
 namespace disk_handler {
 
@@ -32,6 +36,51 @@ db::UserEntry* session_user(const transfer_session_safe& session, Database& data
         ec = database_error::user_not_found;
     }
     return user;
+}
+
+db::UserEntry* opened_user(const transfer_session_safe& session, Database& database,
+                           std::error_code& ec) {
+    if (!session.is_opened()) {
+        ec = ztctl_error::session_not_open_or_unsafe;
+        return nullptr;
+    }
+    return session_user(session, database, ec);
+}
+
+db::UserEntry* user_of_named_disk(transfer_session_safe& session, Database& database,
+                                  std::error_code& ec) {
+    db::UserEntry* user = opened_user(session, database, ec);
+    if (user == nullptr ||
+        !misc::check_disk_paths(user->disk().get_path(), user->disk().get_mount_directory(), ec)) {
+        return nullptr;
+    }
+    const auto body = session.protocol().context()->receive(ec);
+    if (ec) {
+        return nullptr;
+    }
+    if (body.empty()) {
+        ec = ztctl_error::invalid_request_format;
+        return nullptr;
+    }
+    DiskControl control;
+    control.deserialize(body);
+    if (!misc::is_uuid_equal(user->disk().guid(), control.uuid)) {
+        ec = database_error::uuid_not_found;
+        return nullptr;
+    }
+    return user;
+}
+
+bool check_mounted(const db::DiskEntry& disk, std::error_code& ec) {
+    if (!disk.state().is_mounted()) {
+        ec = ztctl_error::disk_unmounted;
+        return false;
+    }
+    if (disk.get_mount_directory().empty()) {
+        ec = ztctl_error::unmount_failure;
+        return false;
+    }
+    return true;
 }
 
 bool release_disk(db::UserEntry& user, bool strict, std::error_code& ec) {

@@ -14,29 +14,24 @@
 #include <string>
 #include <vector>
 
-#include "client/keystore.h"
-#include "client/session.h"
 #include "database/entry_info.h"
 #include "handlers/disk.h"
 #include "handlers/disk_control.h"
-#include "handlers/profile.h"
+#include "integration/library_client.h"
 #include "testing/required_environment.h"
 #include "testing/sandbox.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using library_test::bytes;
+using library_test::library_client;
 using zt_testing::sandbox;
-using bytes = std::vector<unsigned char>;
 namespace ds = dbus_iface::system;
 
 constexpr const char* kAdminPassword = "correct horse";
 constexpr const char* kAlicePassword = "alice pw";
 constexpr std::uint64_t kSize = 32u << 20;
-
-bytes text(const std::string& s) {
-    return bytes(s.begin(), s.end());
-}
 
 // The host's attached loop devices, as losetup lists them.
 std::string attached_loops() {
@@ -66,60 +61,27 @@ class Disks : public ::testing::Test {
         m_box->write_file("/run/disks/.keep", "");
         m_daemon = m_box->start_daemon();
         ASSERT_TRUE(m_box->wait_for_name("ru.quorvex.server", m_daemon, 30s));
-        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", m_box->bus_address().c_str(), 1);
-        m_factory = client::seeded_factory();
-        m_admin = open("admin", kAdminPassword);
-        register_user("alice", kAlicePassword);
-        register_user("bob", "bob pw");
+        m_client = std::make_unique<library_client>(*m_box);
+        m_admin = m_client->open("admin", kAdminPassword);
+        for (const auto& [name, pw] : {std::pair{"alice", kAlicePassword}, {"bob", "bob pw"}}) {
+            m_client->write_keystore(std::string("/run/ks-") + name, pw);
+            ASSERT_EQ(m_client->add(*m_admin, name, std::string("/run/ks-") + name), 0);
+        }
     }
 
     void TearDown() override {
         m_admin.reset();
+        m_client.reset();
         m_box.reset();
         EXPECT_EQ(attached_loops(), m_loops_before);
-    }
-
-    client::session_options options() const {
-        client::session_options o;
-        o.service_keys_path = m_box->host_path("/etc/ztctl/service.pub");
-        return o;
-    }
-
-    std::unique_ptr<client::session> open(const std::string& account, const std::string& pw) {
-        auto s = std::make_unique<client::session>(options());
-        std::error_code ec;
-        EXPECT_TRUE(s->connect(ec) &&
-                    s->open_secure(account, std::wstring(pw.begin(), pw.end()), ec))
-            << account << ": " << ec.message();
-        return s;
-    }
-
-    client::service_reply call(client::session& s, dbus_iface::iface&& method, const bytes& body) {
-        client::service_reply reply;
-        std::error_code ec;
-        EXPECT_TRUE(s.call(std::move(method), body, reply, ec)) << ec.message();
-        return reply;
-    }
-
-    void register_user(const std::string& name, const std::string& pw) {
-        client::service_reply key = call(*m_admin, ds::service::get_public_key(), {});
-        bytes file;
-        std::error_code ec;
-        ASSERT_TRUE(client::prepare_keystore(m_factory, key.payload,
-                                             std::wstring(pw.begin(), pw.end()), file, ec));
-        m_box->write_file("/run/ks-" + name, std::string(file.begin(), file.end()), 0600);
-        ASSERT_EQ(call(*m_admin, ds::user_manage::admin::add(),
-                       Container::Profile(name, "/run/ks-" + name).serialize())
-                      .error()
-                      .value(),
-                  0);
     }
 
     // The error value of a "Create" (0 for success).
     int create(const std::string& user, const std::string& path, std::uint64_t size,
                const std::string& fs = "ext4") {
-        return call(*m_admin, ds::disk_manage::admin::create(),
-                    Container::Disk(user, path, fs, size).serialize())
+        return m_client
+            ->call(*m_admin, ds::disk_manage::admin::create(),
+                   Container::Disk(user, path, fs, size).serialize())
             .error()
             .value();
     }
@@ -144,7 +106,7 @@ class Disks : public ::testing::Test {
 
     std::unique_ptr<sandbox> m_box;
     zt_testing::child_process m_daemon;
-    crypto_factory m_factory;
+    std::unique_ptr<library_client> m_client;
     std::unique_ptr<client::session> m_admin;
     sandbox::account m_alice{};
     std::string m_loops_before;
@@ -159,40 +121,35 @@ TEST_F(Disks, CreatedDiskIsEncryptedOwnedByItsUserAndRecorded) {
     EXPECT_EQ(st.st_uid, m_alice.uid);
     EXPECT_EQ(st.st_gid, m_alice.gid);
 
-    auto alice = open("alice", kAlicePassword);
+    auto alice = m_client->open("alice", kAlicePassword);
     EntryInfo info;
-    info.deserialize(call(*alice, ds::status::get_info(), {}).payload);
+    info.deserialize(m_client->call(*alice, ds::status::get_info(), {}).payload);
     ASSERT_TRUE(info.extended);
     EXPECT_EQ(info.ext.status, DiskStateInfo::created);
     EXPECT_EQ(info.ext.uuid.size(), 36u);
     EXPECT_EQ(info.ext.path, "/run/disks/alice.img");
-    EXPECT_EQ(call(*alice, ds::disk_manage::user::get_status(), {}).payload, (bytes{1, 0, 0, 0}));
-    EXPECT_TRUE(call(*alice, ds::disk_manage::user::is_created(), {}).is_true());
-    EXPECT_TRUE(call(*alice, ds::disk_manage::user::get_ready(), {}).is_true());
+    EXPECT_EQ(m_client->call(*alice, ds::disk_manage::user::get_status(), {}).payload,
+              (bytes{1, 0, 0, 0}));
+    EXPECT_TRUE(m_client->call(*alice, ds::disk_manage::user::is_created(), {}).is_true());
+    EXPECT_TRUE(m_client->call(*alice, ds::disk_manage::user::get_ready(), {}).is_true());
     std::string upper = info.ext.uuid;
     for (char& c : upper) {
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
-    EXPECT_TRUE(call(*alice, ds::disk_manage::user::is_exist_uuid(), DiskControl(upper).serialize())
-                    .is_true());
-    EXPECT_FALSE(
-        call(*alice, ds::disk_manage::user::is_exist_uuid(), DiskControl("no uuid").serialize())
+    EXPECT_TRUE(
+        m_client
+            ->call(*alice, ds::disk_manage::user::is_exist_uuid(), DiskControl(upper).serialize())
             .is_true());
+    EXPECT_FALSE(m_client
+                     ->call(*alice, ds::disk_manage::user::is_exist_uuid(),
+                            DiskControl("no uuid").serialize())
+                     .is_true());
 
     // The disk key is the user's alone: the material opens with its password, and the
     // device made with it holds a file system on which a marker is written; the container
     // itself never shows the marker.
-    const auto material = call(*alice, ds::user_manage::user::get_material(), {}).payload;
-    client::session clear(options());
-    std::error_code ec;
-    client::service_reply container;
-    ASSERT_TRUE(clear.connect(ec) && clear.open_clear(ec) &&
-                clear.call(ds::user_manage::common::get_container(), text("alice"), container, ec));
-    const auto key =
-        client::open_disk_key(m_factory, container.payload,
-                              std::wstring(kAlicePassword, kAlicePassword + 8), material, ec);
-    ASSERT_EQ(key.size(), 32u) << ec.message();
-    const auto raw = key.to_vector();
+    const auto raw = m_client->disk_key(*alice, "alice", kAlicePassword);
+    ASSERT_EQ(raw.size(), 32u);
     m_box->write_file("/run/disk.key", std::string(raw.begin(), raw.end()), 0600);
     const std::string ctl = sandbox::cryx_ctl_path();
     EXPECT_EQ(shell("set -e; loop=$(losetup -f --show /run/disks/alice.img); "
@@ -251,19 +208,21 @@ TEST_F(Disks, FailedCreationsLeaveNothingAttached) {
     EXPECT_FALSE(m_box->exists("/run/disks/b.img"));
 
     // Only administrators create, once per user; users ask about their own disk only.
-    auto alice = open("alice", kAlicePassword);
-    EXPECT_EQ(call(*alice, ds::disk_manage::admin::create(),
-                   Container::Disk("alice", "/run/disks/c.img", "ext4", kSize).serialize())
+    auto alice = m_client->open("alice", kAlicePassword);
+    EXPECT_EQ(m_client
+                  ->call(*alice, ds::disk_manage::admin::create(),
+                         Container::Disk("alice", "/run/disks/c.img", "ext4", kSize).serialize())
                   .error()
                   .value(),
               8192);
     ASSERT_EQ(create("alice", "/run/disks/alice.img", kSize), 0);
     EXPECT_EQ(create("alice", "/run/disks/other.img", kSize), 8198);
     EXPECT_FALSE(m_box->exists("/run/disks/other.img"));
-    auto bob = open("bob", "bob pw");
-    EXPECT_FALSE(call(*bob, ds::disk_manage::user::is_created(), {}).is_true());
-    EXPECT_EQ(call(*bob, ds::disk_manage::user::get_ready(), {}).error().value(), 8197);
-    EXPECT_EQ(call(*m_admin, ds::disk_manage::user::get_status(), {}).error().value(), 8209);
+    auto bob = m_client->open("bob", "bob pw");
+    EXPECT_FALSE(m_client->call(*bob, ds::disk_manage::user::is_created(), {}).is_true());
+    EXPECT_EQ(m_client->call(*bob, ds::disk_manage::user::get_ready(), {}).error().value(), 8197);
+    EXPECT_EQ(m_client->call(*m_admin, ds::disk_manage::user::get_status(), {}).error().value(),
+              8209);
     EXPECT_EQ(attached_loops(), m_loops_before);
 }
 
@@ -271,35 +230,27 @@ TEST_F(Disks, FailedCreationsLeaveNothingAttached) {
 // a busy disk refuses a plain unmount, and a forced one ends exactly its holders.
 TEST_F(Disks, MountedDiskIsReleasedPlainlyOrByForce) {
     ASSERT_EQ(create("alice", "/run/disks/alice.img", kSize), 0);
-    auto alice = open("alice", kAlicePassword);
-    const auto material = call(*alice, ds::user_manage::user::get_material(), {}).payload;
-    client::session clear(options());
-    std::error_code ec;
-    client::service_reply container;
-    ASSERT_TRUE(clear.connect(ec) && clear.open_clear(ec) &&
-                clear.call(ds::user_manage::common::get_container(), text("alice"), container, ec));
-    const auto key =
-        client::open_disk_key(m_factory, container.payload,
-                              std::wstring(kAlicePassword, kAlicePassword + 8), material, ec)
-            .to_vector();
+    auto alice = m_client->open("alice", kAlicePassword);
+    const auto key = m_client->disk_key(*alice, "alice", kAlicePassword);
     ASSERT_EQ(key.size(), 32u);
-    // The sandbox's mount table, as its daemon sees it.
     const auto mounts = [&] {
         std::ifstream in("/proc/" + std::to_string(m_daemon.pid()) + "/mountinfo");
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     };
 
-    EXPECT_EQ(call(*alice, ds::disk_manage::user::mount(), {}).error().value(), 8196);
-    EXPECT_NE(call(*alice, ds::disk_manage::user::mount(), bytes(32, 1)).error().value(), 0);
+    EXPECT_EQ(m_client->call(*alice, ds::disk_manage::user::mount(), {}).error().value(), 8196);
+    EXPECT_NE(m_client->call(*alice, ds::disk_manage::user::mount(), bytes(32, 1)).error().value(),
+              0);
     EXPECT_EQ(attached_loops(), m_loops_before);  // a wrong key leaves nothing attached
-    ASSERT_EQ(call(*alice, ds::disk_manage::user::mount(), key).error().value(), 0);
-    EXPECT_EQ(call(*alice, ds::disk_manage::user::mount(), key).error().value(), 8200);
+    ASSERT_EQ(m_client->call(*alice, ds::disk_manage::user::mount(), key).error().value(), 0);
+    EXPECT_EQ(m_client->call(*alice, ds::disk_manage::user::mount(), key).error().value(), 8200);
     const std::string table = mounts();
     ASSERT_NE(table.find(" /zt/alice "), std::string::npos) << table;
     const auto line = table.substr(table.find(" /zt/alice "), 200);
     EXPECT_NE(line.find("nosuid"), std::string::npos) << line;
     EXPECT_NE(line.find("nodev"), std::string::npos) << line;
-    EXPECT_EQ(call(*alice, ds::disk_manage::user::get_status(), {}).payload, (bytes{2, 0, 0, 0}));
+    EXPECT_EQ(m_client->call(*alice, ds::disk_manage::user::get_status(), {}).payload,
+              (bytes{2, 0, 0, 0}));
 
     // A shell of alice sits in her disk; another sits in a directory whose name merely starts
     // with hers.
@@ -323,8 +274,9 @@ TEST_F(Disks, MountedDiskIsReleasedPlainlyOrByForce) {
                    comm(bystander) == "sleep";
         },
         10s));
-    EXPECT_EQ(call(*alice, ds::disk_manage::user::unmount(), {}).error().value(), EBUSY);
-    ASSERT_EQ(call(*alice, ds::disk_manage::user::force_unmount(), {}).error().value(), 0);
+    EXPECT_EQ(m_client->call(*alice, ds::disk_manage::user::unmount(), {}).error().value(), EBUSY);
+    ASSERT_EQ(m_client->call(*alice, ds::disk_manage::user::force_unmount(), {}).error().value(),
+              0);
     EXPECT_TRUE(holder.wait(10s).has_value());
     EXPECT_TRUE(bystander.running());
     EXPECT_EQ(mounts().find(" /zt/alice "), std::string::npos);
@@ -336,15 +288,17 @@ TEST_F(Disks, MountedDiskIsReleasedPlainlyOrByForce) {
                                     e.message().find("(sleep)") != std::string::npos);
     }
     EXPECT_TRUE(logged_end);
-    EXPECT_EQ(call(*alice, ds::disk_manage::user::unmount(), {}).error().value(), 8201);
+    EXPECT_EQ(m_client->call(*alice, ds::disk_manage::user::unmount(), {}).error().value(), 8201);
 
     // Mounted again, the file is there; a plain unmount; then a mount that the end of the
     // session takes down.
-    ASSERT_EQ(call(*alice, ds::disk_manage::user::mount(), key).error().value(), 0);
+    ASSERT_EQ(m_client->call(*alice, ds::disk_manage::user::mount(), key).error().value(), 0);
     EXPECT_EQ(m_box->read_file("/zt/alice/f"), "kept\n");
-    ASSERT_EQ(call(*alice, ds::disk_manage::user::unmount(), {}).error().value(), 0);
-    EXPECT_EQ(call(*alice, ds::disk_manage::user::get_status(), {}).payload, (bytes{3, 0, 0, 0}));
-    ASSERT_EQ(call(*alice, ds::disk_manage::user::mount(), key).error().value(), 0);
+    ASSERT_EQ(m_client->call(*alice, ds::disk_manage::user::unmount(), {}).error().value(), 0);
+    EXPECT_EQ(m_client->call(*alice, ds::disk_manage::user::get_status(), {}).payload,
+              (bytes{3, 0, 0, 0}));
+    ASSERT_EQ(m_client->call(*alice, ds::disk_manage::user::mount(), key).error().value(), 0);
+    std::error_code ec;
     ASSERT_TRUE(alice->close(ec)) << ec.message();
     EXPECT_TRUE(zt_testing::wait_until(
         [&] { return mounts().find(" /zt/alice ") == std::string::npos; }, 10s));
