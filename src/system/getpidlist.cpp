@@ -10,29 +10,18 @@
 #include <charconv>
 #include <memory>
 
+#include "system/fio.h"
+
 namespace os {
 
 namespace {
 
-// The whole content of a small kernel file (plain open and read, so that the preload of the
-// test driver can answer it too); nothing when it cannot be read.
+// The whole content of a small kernel file; false when it cannot be read. Plain open and
+// read underneath, so that the preload of the test driver answers its files too.
 bool read_text(const std::string& path, std::string& out) {
-    const unique_fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) {
-        return false;
-    }
-    out.clear();
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(fd.get(), buffer, sizeof buffer)) != 0;) {
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    return true;
+    std::error_code ec;
+    out = fio::read(path, ec);
+    return !ec;
 }
 
 std::string read_link(const std::string& path) {
