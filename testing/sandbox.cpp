@@ -478,6 +478,22 @@ void sandbox::start_bus() {
     if (address.find('\n') == std::string::npos) {
         throw std::runtime_error("the private system bus did not start");
     }
+    // The bus may print its address before it watches system.d, and a policy file put there
+    // in between would never be read. A probe file (not a .conf, so never parsed) is changed
+    // until the bus reports a reload, which it does only once the watch is in place.
+    const std::string probe = "/etc/dbus-1/system.d/.zt-sandbox-probe";
+    const bool watching = wait_until(
+        [&] {
+            write_file(probe, "");
+            return read_file("/run/zt-sandbox/bus.log")
+                       .value_or("")
+                       .find("Reloaded configuration") != std::string::npos;
+        },
+        std::chrono::seconds(20));
+    std::filesystem::remove(host_path(probe));
+    if (!watching) {
+        throw std::runtime_error("the private system bus does not watch its policy directory");
+    }
 }
 
 std::string sandbox::bus_address() const {
