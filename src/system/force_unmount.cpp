@@ -5,6 +5,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 #include "system/mount.h"
@@ -20,10 +22,25 @@ bool send(const os::holder& process, int sig) {
     return ::syscall(SYS_pidfd_send_signal, process.pidfd.get(), sig, nullptr, 0) == 0;
 }
 
-// Waits until every process is gone (its pidfd readable) or the time is up.
-void wait_gone(std::vector<os::holder>& processes) {
+// Signals every process with sig and notes those it reached (each process once).
+void signal_all(const std::vector<os::holder>& processes, int sig, force_result& result) {
+    for (const auto& process : processes) {
+        if (!send(process, sig)) {
+            continue;  // ended already
+        }
+        const bool known =
+            std::any_of(result.processes.begin(), result.processes.end(),
+                        [&](const ended_process& ended) { return ended.pid == process.pid; });
+        if (!known) {
+            result.processes.push_back({process.pid, process.command, process.how});
+        }
+    }
+}
+
+// Waits until every process has ended (its pidfd readable) or the time is up.
+void wait_gone(const std::vector<os::holder>& processes) {
     const auto deadline = std::chrono::steady_clock::now() + kExitWait;
-    for (auto& process : processes) {
+    for (const auto& process : processes) {
         pollfd entry{process.pidfd.get(), POLLIN, 0};
         for (;;) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -42,29 +59,20 @@ force_result force_unmount(const std::string& device_path, const std::string& mo
                            std::error_code& ec) {
     force_result result;
     std::error_code scan;
-    auto first = os::get_pid_list(device_path, scan, &result.no_mount_line);
-    for (const auto& process : first) {
-        if (send(process, SIGTERM)) {
-            result.processes.push_back({process.pid, process.command});
-        }
-    }
+    bool no_line = false;
+    const auto first = os::get_pid_list(device_path, scan, &no_line);
+    result.no_mount_line = no_line;
+    signal_all(first, SIGTERM, result);
+
     std::error_code again;
-    auto second = os::get_pid_list(device_path, again);
+    const auto second = os::get_pid_list(device_path, again, &no_line);
+    result.no_mount_line = result.no_mount_line || no_line;
     if (!scan) {
         scan = again;
     }
-    for (const auto& process : second) {
-        if (send(process, SIGKILL)) {
-            bool known = false;
-            for (const auto& ended : result.processes) {
-                known = known || ended.pid == process.pid;
-            }
-            if (!known) {
-                result.processes.push_back({process.pid, process.command});
-            }
-        }
-    }
+    signal_all(second, SIGKILL, result);
     wait_gone(second);
+
     const int unmounted = sys::unmount(mount_dir);
     result.unmounted = unmounted == 0;
     if (unmounted > 0) {
