@@ -55,7 +55,7 @@ bool get_device_info(const std::string& device_path, dev_info& device, std::erro
 
 // device_path without a leading "/dev/" (a path without it whole).
 std::string get_device_name(const std::string& device_path);
-// The "major:minor" text of /sys/block/<name>/dev, at most 255 bytes, trailing newline
+// The "major:minor" text of /sys/block/<name>/dev, trailing newline
 // dropped. A name that is empty, "." or "..", or holds a "/" gives EINVAL; an unreadable file
 // its errno (generic category); both an empty text.
 std::string get_device_num_entry(const std::string& name, std::error_code& ec);
