@@ -11,19 +11,14 @@ namespace ztcrypto_detail {
 
 namespace {
 
-CipherCtxPtr keyed_context(const Secret& key, int encrypt) {
-    static const char* const method = "SymmetricEncrypter::SymmetricEncrypter";
-    if (key.size() != AesCbcEncrypter::kKeySize) {
-        fail(method, Exception::not_initialized, "no 32-byte key");
-    }
-    CipherCtxPtr ctx(EVP_CIPHER_CTX_new());
-    if (!ctx ||
-        EVP_CipherInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr, key.data(), nullptr, encrypt) !=
-            1 ||
-        EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1) {
+// The cipher, fetched from the default provider once for the process rather than looked up
+// again by name in every call.
+const EVP_CIPHER* aes_256_cbc(const char* method) {
+    static const CipherPtr cipher(EVP_CIPHER_fetch(nullptr, "AES-256-CBC", nullptr));
+    if (!cipher) {
         throw_openssl(method, "cannot set up AES-256-CBC");
     }
-    return ctx;
+    return cipher.get();
 }
 
 void check_mode(int mode, const char* method) {
@@ -34,8 +29,13 @@ void check_mode(int mode, const char* method) {
 
 }  // namespace
 
-AesCbcEncrypter::AesCbcEncrypter(const Secret& key)
-    : encrypt_ctx_(keyed_context(key, 1)), decrypt_ctx_(keyed_context(key, 0)) {}
+AesCbcEncrypter::AesCbcEncrypter(const Secret& key) : key_(key) {
+    static const char* const method = "SymmetricEncrypter::SymmetricEncrypter";
+    if (key_.size() != kKeySize) {
+        fail(method, Exception::not_initialized, "no 32-byte key");
+    }
+    aes_256_cbc(method);
+}
 
 void AesCbcEncrypter::set_iv(const std::vector<std::uint8_t>& iv) {
     static const char* const method = "SymmetricEncrypter::set_iv";
@@ -63,14 +63,14 @@ void AesCbcEncrypter::encrypt(const std::uint8_t* in, std::size_t n, std::uint8_
         if (n == 0) {
             return;
         }
-        start(encrypt_ctx_.get(), in, out, method);
+        const CipherCtxPtr ctx = start(1, in, out, method);
         const std::size_t whole = n - n % kBlock;
-        update(encrypt_ctx_.get(), in, whole, out, method);
+        update(ctx.get(), in, whole, out, method);
         if (whole != n) {
             // The last partial block is zero-filled and continues the chain.
             std::uint8_t last[kBlock] = {};
             std::memcpy(last, in + whole, n - whole);
-            update(encrypt_ctx_.get(), last, kBlock, out + whole, method);
+            update(ctx.get(), last, kBlock, out + whole, method);
             OPENSSL_cleanse(last, sizeof last);
         }
     });
@@ -83,14 +83,14 @@ void AesCbcEncrypter::decrypt(const std::uint8_t* in, std::size_t n, std::uint8_
             throw InvalidArgumentException("n", method, "must be a multiple of 16");
         }
         if (n != 0) {
-            start(decrypt_ctx_.get(), in, out, method);
-            update(decrypt_ctx_.get(), in, n, out, method);
+            const CipherCtxPtr ctx = start(0, in, out, method);
+            update(ctx.get(), in, n, out, method);
         }
     });
 }
 
-void AesCbcEncrypter::start(EVP_CIPHER_CTX* ctx, const std::uint8_t* in, std::uint8_t* out,
-                            const char* method) {
+CipherCtxPtr AesCbcEncrypter::start(int encrypt, const std::uint8_t* in, std::uint8_t* out,
+                                    const char* method) const {
     if (iv_.size() != kBlock) {
         fail(method, Exception::not_initialized, "no initialization vector set");
     }
@@ -100,9 +100,15 @@ void AesCbcEncrypter::start(EVP_CIPHER_CTX* ctx, const std::uint8_t* in, std::ui
     if (out == nullptr) {
         throw InvalidArgumentException("out", method, "is null");
     }
-    if (EVP_CipherInit_ex(ctx, nullptr, nullptr, nullptr, iv_.data(), -1) != 1) {
-        throw_openssl(method, "cannot set the initialization vector");
+    // Freeing the context wipes its key schedule.
+    CipherCtxPtr ctx(EVP_CIPHER_CTX_new());
+    if (!ctx ||
+        EVP_CipherInit_ex2(ctx.get(), aes_256_cbc(method), key_.data(), iv_.data(), encrypt,
+                           nullptr) != 1 ||
+        EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1) {
+        throw_openssl(method, "cannot set up AES-256-CBC");
     }
+    return ctx;
 }
 
 void AesCbcEncrypter::update(EVP_CIPHER_CTX* ctx, const std::uint8_t* in, std::size_t n,

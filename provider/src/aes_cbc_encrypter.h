@@ -11,6 +11,10 @@ namespace ztcrypto_detail {
 // AES-256-CBC without padding. Each call restarts from the IV last set, so the same
 // plaintext under the same IV gives the same ciphertext (the session protocol has no room
 // for a per-packet nonce; that equality is a known property, not an accident).
+// Only the key is kept between calls: each call keys a cipher context of its own and frees
+// it, wiped, at the end. A daemon holds one encrypter per client session, and two keyed
+// contexts would cost more than a kilobyte each session for a key schedule that takes well
+// under a microsecond to make.
 class AesCbcEncrypter final : public SymmetricEncrypter {
   public:
     static constexpr std::size_t kBlock = 16;
@@ -27,14 +31,15 @@ class AesCbcEncrypter final : public SymmetricEncrypter {
     void decrypt(const std::uint8_t* in, std::size_t n, std::uint8_t* out) override;
 
   private:
-    // Restarts `ctx` from the IV last set; throws without one or for null buffers.
-    void start(EVP_CIPHER_CTX* ctx, const std::uint8_t* in, std::uint8_t* out, const char* method);
+    // A context keyed for one call in direction `encrypt` from the IV last set; throws
+    // without an IV or for null buffers.
+    CipherCtxPtr start(int encrypt, const std::uint8_t* in, std::uint8_t* out,
+                       const char* method) const;
     // Runs `n` bytes (a multiple of the block) through `ctx`, continuing its chain.
     static void update(EVP_CIPHER_CTX* ctx, const std::uint8_t* in, std::size_t n,
                        std::uint8_t* out, const char* method);
 
-    CipherCtxPtr encrypt_ctx_;
-    CipherCtxPtr decrypt_ctx_;
+    Secret key_;
     std::vector<std::uint8_t> iv_;
 };
 

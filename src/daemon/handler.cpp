@@ -186,7 +186,9 @@ DBusHandlerResult auth_session(transfer_session& session, ztl::StoreManager& sto
         Logger::warning(_("Unable to initiate a session: %s"), ec.message());
         return kDeclined;
     }
-    if (!session.protocol().authenticate(credentials->first, credentials->second, ec)) {
+    // The session shares the daemon's copy of the password instead of holding one of its own.
+    std::shared_ptr<const std::wstring> password(credentials, &credentials->first);
+    if (!session.protocol().authenticate(std::move(password), credentials->second, ec)) {
         Logger::warning(_("Unable to auth a session: %s"), ec.message());
         return kDeclined;
     }

@@ -20,13 +20,6 @@ void wipe(bytes& data) noexcept {
     data.clear();
 }
 
-void wipe(std::wstring& text) noexcept {
-    if (!text.empty()) {
-        ::explicit_bzero(text.data(), text.size() * sizeof(wchar_t));
-    }
-    text.clear();
-}
-
 // Encrypts a flattened packet; the plain copy is wiped either way.
 bytes seal(const crypto_service& cipher, bytes&& plain, std::error_code& ec) {
     bytes sealed = cipher.encrypt(plain, ec);
@@ -53,7 +46,7 @@ transfer_protocol::transfer_protocol(transfer_protocol&& other) noexcept
       m_token_applied(std::exchange(other.m_token_applied, false)),
       m_verified_message(std::move(other.m_verified_message)),
       m_verified_body(std::move(other.m_verified_body)) {
-    other.m_credential.clear();
+    other.m_credential.reset();
     other.m_verified_body.clear();
     if (m_context) {
         m_context->rebind(*this);
@@ -69,7 +62,7 @@ transfer_protocol& transfer_protocol::operator=(transfer_protocol&& other) noexc
         m_metadata = std::exchange(other.m_metadata, 0);
         m_status = std::exchange(other.m_status, 0);
         m_credential = std::move(other.m_credential);
-        other.m_credential.clear();
+        other.m_credential.reset();
         m_context = std::move(other.m_context);
         if (m_context) {
             m_context->rebind(*this);
@@ -87,7 +80,6 @@ transfer_protocol& transfer_protocol::operator=(transfer_protocol&& other) noexc
 }
 
 transfer_protocol::~transfer_protocol() {
-    wipe(m_credential);
     drop_verified_body();
 }
 
@@ -103,17 +95,16 @@ bool transfer_protocol::init_crypto(const crypto_factory& factory, std::error_co
     return m_crypto.initialize(factory, ec);
 }
 
-bool transfer_protocol::auth(const std::wstring& password, const bytes& container,
+bool transfer_protocol::auth(std::shared_ptr<const std::wstring> password, const bytes& container,
                              std::error_code& ec) {
-    if (password.empty() || container.empty()) {
+    if (!password || password->empty() || container.empty()) {
         ec = transfer_error::invalid_argument;
         return false;
     }
-    if (!m_crypto.import_container(password, container, ec)) {
+    if (!m_crypto.import_container(*password, container, ec)) {
         return false;
     }
-    wipe(m_credential);
-    m_credential = password;
+    m_credential = std::move(password);
     return true;
 }
 
@@ -312,7 +303,7 @@ void transfer_protocol::reset_context() noexcept {
 
 void transfer_protocol::clear_state() noexcept {
     reset_context();
-    wipe(m_credential);
+    m_credential.reset();
     m_context.reset();
 }
 

@@ -22,7 +22,7 @@
 // return false (or an empty value) with the reason in ec: "transfer" codes, or the cipher's
 // ("crypto") and the transport's ("network", generic) codes passed through unchanged.
 //
-// Secrets: the credential and every decrypted request body are wiped when they are dropped.
+// Secrets: every decrypted request body is wiped when it is dropped.
 class transfer_protocol {
   public:
     using bytes = std::vector<unsigned char>;
@@ -53,12 +53,14 @@ class transfer_protocol {
     // The current context; null before "Open" and after a close or a reset.
     transfer_context* context() const noexcept { return m_context.get(); }
 
-    // Opens the service container with password. Either argument empty: "Invalid argument"
-    // and the credential unchanged; the cipher's error when it refuses. On success the
-    // password becomes the credential.
-    bool auth(const std::wstring& password, const bytes& container, std::error_code& ec);
+    // Opens the service container with password. Either argument missing or empty: "Invalid
+    // argument" and the credential unchanged; the cipher's error when it refuses. On success
+    // the password becomes the credential. It is shared, not copied: the service password is
+    // the same for every session, and its owner wipes it.
+    bool auth(std::shared_ptr<const std::wstring> password, const bytes& container,
+              std::error_code& ec);
     // True when auth() has accepted a credential since the last reset.
-    bool has_credential() const noexcept { return !m_credential.empty(); }
+    bool has_credential() const noexcept { return m_credential != nullptr; }
 
     // A present packet stores its three words and yields (true, payload); the all-zero packet
     // yields (false, empty) and leaves the stored words alone.
@@ -156,7 +158,7 @@ class transfer_protocol {
     void set_established(bool on) noexcept { m_established = on; }
     void set_secured(bool on) noexcept { m_secured = on; }
     void set_authenticated(bool on) noexcept { m_authenticated = on; }
-    const std::wstring& credential() const noexcept { return m_credential; }
+    const std::wstring& credential() const noexcept { return *m_credential; }
 
     // Progress of the current handshake, cleared by the resets and by init_crypto:
     // whether the client's key material was imported (so there is an answer to give) and
@@ -180,7 +182,7 @@ class transfer_protocol {
     std::uint32_t m_header = 0;
     std::uint32_t m_metadata = 0;
     std::uint32_t m_status = 0;
-    std::wstring m_credential;
+    std::shared_ptr<const std::wstring> m_credential;
     std::unique_ptr<transfer_context> m_context;
     bool m_secured = false;
     bool m_authenticated = false;

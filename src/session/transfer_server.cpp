@@ -118,8 +118,8 @@ bool transfer_server::open(std::error_code& ec) {
     }
 }
 
-bool transfer_server::authenticate(const std::wstring& password, const bytes& container,
-                                   std::error_code& ec) {
+bool transfer_server::authenticate(std::shared_ptr<const std::wstring> password,
+                                   const bytes& container, std::error_code& ec) {
     if (!is_session_established()) {
         ec = transfer_error::not_established;
         return false;
@@ -134,7 +134,7 @@ bool transfer_server::authenticate(const std::wstring& password, const bytes& co
         error = transfer_error::bad_header;
     } else if (get_metadata() != kConfirm) {
         error = transfer_error::bad_metadata;
-    } else if (auth(password, container, error)) {
+    } else if (auth(std::move(password), container, error)) {
         return answer(get_header(), reply, kStatusAccepted, ec);
     }
     if (answer(get_header(), reply, kStatusRefused, ec)) {

@@ -33,7 +33,8 @@ class transfer_server : public transfer_protocol {
     bool open(std::error_code& ec);
     // "SetAuthData" after init_crypto(): (7, 4) imports the service container with password
     // and keeps password as the credential; answers (7, 5, 1) or (header, 5, 2).
-    bool authenticate(const std::wstring& password, const bytes& container, std::error_code& ec);
+    bool authenticate(std::shared_ptr<const std::wstring> password, const bytes& container,
+                      std::error_code& ec);
     // "SwitchContext": 512 goes back to the start of the handshake (confirmed encrypted in a
     // secured session), 16 into the authenticated state (accepted in the clear).
     bool switch_context(std::error_code& ec);

@@ -187,7 +187,8 @@ class SessionBus : public ::testing::Test {
     static constexpr auto close = call<&transfer_server::close>;
     bool authenticate(transfer_session& s, std::error_code& ec) {
         return s.protocol().init_crypto(m_factory, ec) &&
-               s.protocol().authenticate(peer::kServicePassword, m_container, ec);
+               s.protocol().authenticate(
+                   std::make_shared<const std::wstring>(peer::kServicePassword), m_container, ec);
     }
     static step apply(bytes token) {
         return [token](transfer_session& s, std::error_code& ec) {
@@ -480,7 +481,8 @@ TEST_F(SessionBus, ContextsCarryDataRequestsAndConfirmations) {
             std::error_code ec;
             peer::client other(m_factory);
             ASSERT_TRUE(end->init_crypto(copying, ec) &&
-                        end->auth(peer::kServicePassword, m_container, ec) &&
+                        end->auth(std::make_shared<const std::wstring>(peer::kServicePassword),
+                                  m_container, ec) &&
                         end->crypto().import_key_material(other.key_material(), ec) &&
                         end->crypto().create_encryptor(kSealPassword, ec) &&
                         end->crypto().set_iv(kIv, ec))
