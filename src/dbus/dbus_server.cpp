@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "dbus/server_error.h"
+#include "logging/log_fields.h"
 #include "session/network_error.h"
 
 namespace {
@@ -293,6 +294,8 @@ DBusHandlerResult DbusServer::primary_handler(DBusConnection*, DBusMessage* mess
     if (methods != entry->second.end()) {
         const auto bound = methods->second.find(member);
         if (bound != methods->second.end() && bound->second.handler != nullptr) {
+            // Every journal entry of the request names its method.
+            const ztl::RequestLogScope log_scope(member);
             result = bound->second.handler(*session, server.m_manager);
         }
     }

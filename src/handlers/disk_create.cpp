@@ -11,6 +11,7 @@
 #include "handlers/container.h"
 #include "handlers/disk.h"
 #include "handlers/disk_release.h"
+#include "handlers/log_subject.h"
 #include "handlers/respond.h"
 #include "session/transfer_context.h"
 #include "session/transfer_server.h"
@@ -74,6 +75,7 @@ void create(transfer_session_safe& session, Database& database) {
         ec = database_error::user_not_found;
         return;
     }
+    handler_log::log_subject(*user);
     if (!user->disk().guid().is_null()) {
         ec = ztctl_error::disk_already_created;
         return;
@@ -123,6 +125,7 @@ void create(transfer_session_safe& session, Database& database) {
     auto& disk = user->disk();
     disk.set_status(DiskStateInfo::created);
     disk.guid().generate();
+    handler_log::log_subject(*user);
     disk.set_size(request.size);
     disk.set_path(request.path);
     disk.set_fs(request.fs);

@@ -3,6 +3,7 @@
 #include "daemon/ztctl_error.h"
 #include "foundation/i18n.h"
 #include "handlers/disk_release.h"
+#include "handlers/log_subject.h"
 #include "handlers/respond.h"
 #include "logging/logger.h"
 #include "system/force_unmount.h"
@@ -84,6 +85,7 @@ bool try_force_unmount_user_disk(db::UserEntry& user, std::error_code& ec) {
 void stop_session_handler(transfer_session& session, Database& database) {
     if (session.is_opened() && session.is_user()) {
         if (db::UserEntry* user = database.select_user_entry(session.user_id())) {
+            handler_log::log_subject(*user);
             std::error_code ec;
             if (!try_force_unmount_user_disk(*user, ec)) {
                 ztl::Logger::warning(_("Unable to unmount a disk: %s"), ec.message());

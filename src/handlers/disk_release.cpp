@@ -3,6 +3,7 @@
 #include "daemon/ztctl_error.h"
 #include "database/dberror.h"
 #include "handlers/disk_control.h"
+#include "handlers/log_subject.h"
 #include "session/transfer_context.h"
 #include "session/transfer_server.h"
 #include "system/cryx_device.h"
@@ -34,6 +35,8 @@ db::UserEntry* session_user(const transfer_session_safe& session, Database& data
     db::UserEntry* user = database.select_user_entry(session.user_id());
     if (user == nullptr) {
         ec = database_error::user_not_found;
+    } else {
+        handler_log::log_subject(*user);
     }
     return user;
 }

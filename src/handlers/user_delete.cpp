@@ -2,6 +2,7 @@
 
 #include "daemon/ztctl_error.h"
 #include "foundation/i18n.h"
+#include "handlers/log_subject.h"
 #include "handlers/profile.h"
 #include "handlers/respond.h"
 #include "session/transfer_context.h"
@@ -26,6 +27,7 @@ void delete_user(transfer_session_safe& session, Database& database) {
         guard.ec = ztctl_error::user_not_exist;
         return;
     }
+    handler_log::log_subject(*user);
     const auto id = user->get_id();
     if (!database.delete_user_entry(profile.name, guard.ec)) {
         return;

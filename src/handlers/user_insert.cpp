@@ -16,6 +16,7 @@
 #include "handlers/keystore_file.h"
 #include "handlers/profile.h"
 #include "handlers/respond.h"
+#include "logging/log_fields.h"
 #include "session/transfer_context.h"
 #include "session/transfer_server.h"
 #include "system/accounts.h"
@@ -117,6 +118,7 @@ void insert_user(transfer_session_safe& session, Database& database) {
         ec = ztctl_error::invalid_request_format;
         return;
     }
+    ztl::LogFields::set(ztl::log_field::user, profile.name);
     std::error_code lookup;
     if (!os::is_user_exist(profile.name, lookup)) {
         ec = ztctl_error::user_not_exist;

@@ -134,6 +134,12 @@ TEST_F(Accounts, RegisteredUserGetsPolicyDirectoryAndASessionOfItsOwn) {
     m_client->write_keystore("/run/ks/alice", "alice's password");
     const auto before = m_box->read_file(kDatabase);
     ASSERT_EQ(m_client->add(*admin, "alice", "/run/ks/alice"), 0);
+    EXPECT_TRUE(m_box->journal().wait_for(
+        [](const zt_testing::journal_entry& e) {
+            return e.message() == "The request was processed: InsertUser" &&
+                   e.field("ZTCTL_METHOD") == "Add" && e.field("ZTCTL_USER") == "alice";
+        },
+        5s));
 
     const auto [policy, policy_name] = conf_generator::generate("ru.quorvex.alice");
     EXPECT_EQ(m_box->read_file("/etc/dbus-1/system.d/" + policy_name), policy);

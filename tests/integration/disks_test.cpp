@@ -281,13 +281,22 @@ TEST_F(Disks, MountedDiskIsReleasedPlainlyOrByForce) {
     EXPECT_TRUE(bystander.running());
     EXPECT_EQ(mounts().find(" /zt/alice "), std::string::npos);
     EXPECT_EQ(attached_loops(), m_loops_before);
-    bool logged_end = false;
+    // The journal names the process that was ended, and its entries about the disk carry
+    // the method, the user and the disk as fields of their own.
+    std::string mounted_uuid, ended_uuid;
     for (const auto& e : m_box->journal().entries_of("ztctld")) {
-        logged_end = logged_end || (e.priority() == "6" &&
-                                    e.message().find("Ended process") != std::string::npos &&
-                                    e.message().find("(sleep)") != std::string::npos);
+        if (e.message() == "The request was processed: Mount" &&
+            e.field("ZTCTL_METHOD") == "Mount" && e.field("ZTCTL_USER") == "alice") {
+            mounted_uuid = e.field("ZTCTL_DISK_UUID");
+        }
+        if (e.priority() == "6" && e.message().find("Ended process") != std::string::npos &&
+            e.message().find("(sleep)") != std::string::npos &&
+            e.field("ZTCTL_METHOD") == "ForceUnmount" && e.field("ZTCTL_USER") == "alice") {
+            ended_uuid = e.field("ZTCTL_DISK_UUID");
+        }
     }
-    EXPECT_TRUE(logged_end);
+    EXPECT_EQ(mounted_uuid.size(), 36u);
+    EXPECT_EQ(ended_uuid, mounted_uuid);
     EXPECT_EQ(m_client->call(*alice, ds::disk_manage::user::unmount(), {}).error().value(), 8201);
 
     // Mounted again, the file is there; a plain unmount; then a mount that the end of the

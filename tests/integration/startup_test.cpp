@@ -1,7 +1,9 @@
 // Start-up of the real daemon in a sandbox, observed through the fake journal, the exit
 // status and the files it leaves.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -104,6 +106,32 @@ TEST_F(Startup, ConfigurationAndServiceFileFailuresAreLoggedAndEndTheStart) {
         EXPECT_FALSE(m_box->exists(kPidFile));
         EXPECT_EQ(m_box->journal().malformed(), 0u);
     }
+}
+
+// Started by hand on a terminal, the daemon also prints its warnings and errors there (the
+// journal still gets them and the exit status stays); the info lines stay in the journal.
+TEST_F(Startup, OnATerminalErrorsAreAlsoPrinted) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const int terminal = ::open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(terminal, 0);
+    m_box->write_config(std::string("service_path = ") + sandbox::service_dir + "\n");
+    auto daemon = m_box->start_daemon({}, {.stderr_fd = terminal});
+    EXPECT_EQ(daemon.wait(30s), 0);
+    ::close(terminal);
+    std::string shown;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) {
+        shown.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(master);
+    EXPECT_NE(shown.find("ztctld: Unable to load the service file: No such file or directory"),
+              std::string::npos)
+        << shown;
+    EXPECT_EQ(shown.find(kConfigRead), std::string::npos) << shown;
+    EXPECT_TRUE(logged_line_starting("Unable to load the service file"));
 }
 
 TEST_F(Startup, ServiceFileWithoutDatabaseFailsAtTheDatabaseStepAndWritesNone) {
