@@ -17,7 +17,9 @@
 // Environment: ZT_SANDBOX_ADMIN_PASSWORD_FILE (read before the start) gives the
 // administrator's password (default "secret"); ZT_SANDBOX_JOURNAL names a file that receives
 // the daemon's journal entries, one JSON object per line. A command also gets
-// ZT_CRYX_PRELOAD naming the preload library (with the stand-in), and zt-cryx-ctl on PATH.
+// ZT_CRYX_PRELOAD naming the preload library (with the stand-in), zt-cryx-ctl on PATH, and
+// ZT_SANDBOX_JOURNAL_LIVE naming a file inside that holds the journal so far, "<priority>
+// message" a line, brought up to date every 20 ms while the command runs.
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -28,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -162,8 +165,32 @@ std::string describe(const std::optional<int>& status) {
                               : "killed by signal " + std::to_string(WTERMSIG(*status));
 }
 
+// Inside the sandbox: the daemon's journal so far, "<priority> message" a line, kept up to date
+// while a command runs, so that a script can show what the daemon logged for each step.
+constexpr const char* kLiveJournal = "/run/zt-sandbox/journal.txt";
+
+// Rewrites the live journal when entries arrived since it was last written; written whole
+// and renamed into place, so a reader never meets half a file.
+void update_live_journal(sandbox& box, std::size_t& written) {
+    const auto entries = box.journal().entries_of("ztctld");
+    if (entries.size() == written) {
+        return;
+    }
+    const std::string path = box.host_path(kLiveJournal);
+    {
+        std::ofstream out(path + ".part", std::ios::trunc);
+        for (const auto& entry : entries) {
+            std::string message = entry.message();
+            std::replace(message.begin(), message.end(), '\n', ' ');
+            out << '<' << entry.priority() << "> " << message << '\n';
+        }
+    }
+    std::filesystem::rename(path + ".part", path);
+    written = entries.size();
+}
+
 // Runs the command inside, as root, with the built ztctl first on PATH; its exit status.
-int run_command(const sandbox& box, const std::vector<std::string>& command, bool cryx) {
+int run_command(sandbox& box, const std::vector<std::string>& command, bool cryx) {
     std::string path = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
     if (const std::string ctl = sandbox::cryx_ctl_path(); !ctl.empty()) {
         path = ctl.substr(0, ctl.rfind('/')) + ":" + path;
@@ -173,12 +200,14 @@ int run_command(const sandbox& box, const std::vector<std::string>& command, boo
 #endif
     zt_testing::spawn_options io{.stdin_fd = STDIN_FILENO};
     std::vector<std::string> add{
-        "PATH=" + path, std::string("ZT_SANDBOX_ADMIN_PASSWORD_FILE=") + kPasswordFileInside};
+        "PATH=" + path, std::string("ZT_SANDBOX_ADMIN_PASSWORD_FILE=") + kPasswordFileInside,
+        std::string("ZT_SANDBOX_JOURNAL_LIVE=") + kLiveJournal};
     if (cryx) {
         add.push_back("ZT_CRYX_PRELOAD=" + sandbox::cryx_preload_path());
     }
     io.env = zt_testing::environment_with(
-        {"PATH", "ZT_SANDBOX_ADMIN_PASSWORD_FILE", "DBUS_SYSTEM_BUS_ADDRESS", "ZT_CRYX_PRELOAD"},
+        {"PATH", "ZT_SANDBOX_ADMIN_PASSWORD_FILE", "DBUS_SYSTEM_BUS_ADDRESS", "ZT_CRYX_PRELOAD",
+         "ZT_SANDBOX_JOURNAL_LIVE"},
         add);
     // The program is looked up on that PATH, as a shell would.
     std::vector<std::string> argv = command;
@@ -193,15 +222,18 @@ int run_command(const sandbox& box, const std::vector<std::string>& command, boo
             start = end + 1;
         }
     }
+    std::size_t journal_written = static_cast<std::size_t>(-1);
+    update_live_journal(box, journal_written);
     auto child = box.spawn(argv, io);
     // A signal to zt-sandbox ends the command, and the sandbox then ends as always.
     std::optional<int> status;
     int ticks_since_stop = -1;  // -1: no stop requested yet
-    while (!(status = child.wait(std::chrono::milliseconds(100)))) {
+    while (!(status = child.wait(std::chrono::milliseconds(20)))) {
+        update_live_journal(box, journal_written);
         if (g_stop_requested != 0 && ticks_since_stop < 0) {
             child.signal(SIGTERM);
             ticks_since_stop = 0;
-        } else if (ticks_since_stop >= 0 && ++ticks_since_stop == 100) {
+        } else if (ticks_since_stop >= 0 && ++ticks_since_stop == 500) {
             child.signal(SIGKILL);  // ten seconds after the request
         }
     }
