@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <getopt.h>
 #include <libintl.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -123,7 +125,16 @@ void setup_signal_mask() {
     (void)watch_termination(signal_handler);
 }
 
+// The daemon holds every user's keys: no core file, and no reading of its memory by another
+// process of its user, may reveal them. Both settings only ever narrow what is allowed.
+void forbid_core_dumps() {
+    (void)prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    const rlimit none{0, 0};
+    (void)setrlimit(RLIMIT_CORE, &none);
+}
+
 void setup_misc() {
+    forbid_core_dumps();
     umask(0);
     if (chdir("/") != 0) {
         // The root directory always exists; nothing depends on the working directory.

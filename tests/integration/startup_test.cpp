@@ -11,8 +11,11 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -157,6 +160,10 @@ TEST_F(Startup, PidFileHoldsThePidWhileRunningAndIsGoneAfter) {
     // The daemon clears its file mask; the pid file must still not be writable by others.
     EXPECT_EQ(std::filesystem::status(m_box->host_path(kPidFile)).permissions(),
               std::filesystem::perms(0644));
+    // It holds keys: it allows itself no core file.
+    std::ifstream limits("/proc/" + std::to_string(daemon.pid()) + "/limits");
+    const std::string text{std::istreambuf_iterator<char>(limits), {}};
+    EXPECT_TRUE(std::regex_search(text, std::regex("Max core file size +0 +0 ")));
     feed_service_file();
     EXPECT_EQ(daemon.wait(20s), 0);  // exited with 0
     EXPECT_FALSE(m_box->exists(kPidFile));
