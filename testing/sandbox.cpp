@@ -439,13 +439,31 @@ child_process sandbox::spawn(const std::vector<std::string>& argv, spawn_options
     return child_process::spawn(argv, io);
 }
 
-child_process sandbox::start_daemon(const std::vector<std::string>& args, spawn_options io) const {
+std::vector<std::string> sandbox::preload_entries(const std::string& library) {
+    // A sanitized program wants its runtime loaded first; the preload library comes first
+    // here, and carries no runtime of its own.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    return {"LD_PRELOAD=" + library,
+            std::string("ASAN_OPTIONS=") + (asan != nullptr && *asan != '\0' ? asan : "") +
+                (asan != nullptr && *asan != '\0' ? ":" : "") + "verify_asan_link_order=0"};
+}
+
+child_process sandbox::start_daemon(const std::vector<std::string>& args, spawn_options io,
+                                    const std::string& fault) const {
     std::vector<std::string> argv{daemon_path()};
     argv.insert(argv.end(), args.begin(), args.end());
     // Error texts in the log depend on the locale; the bus must be the default one.
     std::vector<std::string> add{"LC_ALL=C"};
+    if (m_with_cryx && !fault.empty()) {
+        throw std::logic_error("a fault cannot be injected beside the driver stand-in");
+    }
     if (m_with_cryx) {
         const auto preload = cryx_preload_entries();
+        add.insert(add.end(), preload.begin(), preload.end());
+    }
+    if (!fault.empty()) {
+        auto preload = preload_entries(ZT_FAULT_PRELOAD_PATH);
+        preload.push_back("ZT_FAULT=" + fault);
         add.insert(add.end(), preload.begin(), preload.end());
     }
     io.env =

@@ -79,9 +79,11 @@ class sandbox {
     void provision_with_tool(const std::vector<std::pair<std::string, std::string>>& admins = {
                                  {"admin", "secret"}}) const;
 
-    // Starts the ztctld under test inside, with the "C" locale and the default bus address.
-    child_process start_daemon(const std::vector<std::string>& args = {},
-                               spawn_options io = {}) const;
+    // Starts the ztctld under test inside, with the "C" locale and the default bus address;
+    // with a fault (see testing/fault/fault_preload.cpp, "OP:SUFFIX:N:ACTION") the daemon runs
+    // with the fault injector preloaded. Not with the driver stand-in's preload library.
+    child_process start_daemon(const std::vector<std::string>& args = {}, spawn_options io = {},
+                               const std::string& fault = {}) const;
     child_process spawn(const std::vector<std::string>& argv, spawn_options io = {}) const;
 
     // With the driver stand-in: changes the module line that "/proc/modules" shows from now
@@ -111,6 +113,8 @@ class sandbox {
     static std::string cryx_unavailable_reason();
     // The environment entries that load the preload library into a program.
     static std::vector<std::string> cryx_preload_entries();
+    // LD_PRELOAD of library, and what a sanitized program needs to accept it.
+    static std::vector<std::string> preload_entries(const std::string& library);
     void start_bus();
     // Starts zt-cryxd in the private /dev the holder mounted, with the module line given.
     void start_cryx(cryx_module module);

@@ -111,12 +111,7 @@ std::vector<std::string> sandbox::cryx_environment() const {
 }
 
 std::vector<std::string> sandbox::cryx_preload_entries() {
-    // A sanitized program wants its runtime loaded first; the preload library comes first
-    // here, and carries no runtime of its own.
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    return {"LD_PRELOAD=" + cryx_preload_path(),
-            std::string("ASAN_OPTIONS=") + (asan != nullptr && *asan != '\0' ? asan : "") +
-                (asan != nullptr && *asan != '\0' ? ":" : "") + "verify_asan_link_order=0"};
+    return preload_entries(cryx_preload_path());
 }
 
 void sandbox::set_cryx_module(cryx_module state) const {

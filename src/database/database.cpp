@@ -182,8 +182,10 @@ bool Database::save(std::error_code& ec) {
         if (!m_crypto.encrypt(text.data(), text.size(), at, error)) {
             return false;
         }
-        return db::file::replace(m_path, image.get(), file_size, error);
+        const std::string backup = m_backup_staged ? m_path + kBackupSuffix : std::string();
+        return db::file::replace(m_path, image.get(), file_size, error, backup);
     }();
+    m_backup_staged = false;
     if (!saved) {
         ec = error;
     }
@@ -196,10 +198,11 @@ bool Database::backup(std::error_code& ec) {
         ec = database_error::failure;
         return false;
     }
-    if (!db::file::keep_copy(m_path, m_path + kBackupSuffix, error)) {
+    if (!db::file::stage_copy(m_path, m_path + kBackupSuffix, error)) {
         ec = error;
         return false;
     }
+    m_backup_staged = true;
     return true;
 }
 

@@ -51,10 +51,12 @@ class Database {
     // replace the file that could not be read.
     bool load(const std::string& path, const credentials& service, std::error_code& ec);
     // Writes the whole database with a fresh IV. The file is replaced atomically: after a
-    // failure the previous file is still there, complete. Leaves ec as it was on success.
+    // failure the previous file is still there, complete. A copy that backup() prepared
+    // becomes the ".back" file together with the new file: after a failed save both files
+    // are as they were. Leaves ec as it was on success.
     bool save(std::error_code& ec);
-    // Keeps a copy of the current file under the path followed by ".back"; the database
-    // file itself is not touched. Leaves ec as it was on success.
+    // Prepares a copy of the current file that the next save() keeps under the path
+    // followed by ".back"; neither file is touched yet. Leaves ec as it was on success.
     bool backup(std::error_code& ec);
 
     DatabaseCryptoManager& crypto_service() noexcept { return m_crypto; }
@@ -122,6 +124,7 @@ class Database {
     bool corrupted(const bytes& text, std::size_t& hash_size, std::error_code& ec);
 
     std::string m_path;
+    bool m_backup_staged = false;
     DatabaseCryptoManager m_crypto;
     DatabaseIdManager m_ids;
     std::unordered_map<std::uint64_t, db::AdminEntry> m_admins;

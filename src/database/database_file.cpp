@@ -87,44 +87,86 @@ bool read(const std::string& path, bytes& data, std::error_code& ec) {
     return true;
 }
 
-bool replace(const std::string& path, const bytes& data, std::error_code& ec) {
-    return replace(path, data.data(), data.size(), ec);
+bool replace(const std::string& path, const bytes& data, std::error_code& ec,
+             const std::string& backup_path) {
+    return replace(path, data.data(), data.size(), ec, backup_path);
 }
 
-bool replace(const std::string& path, const unsigned char* data, std::size_t size,
-             std::error_code& ec) {
-    const std::string temporary = path + ".new";
+namespace {
+
+// Writes data to a new file at path, flushed to disk; false with errno on failure, the
+// file then removed.
+bool write_new(const std::string& path, const unsigned char* data, std::size_t size) {
     os::unique_fd fd(
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!fd) {
-        ec = last_error();
         return false;
     }
-    const bool written = write_all(fd.get(), data, size) && ::fsync(fd.get()) == 0 && fd.close() &&
-                         ::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!written) {
+    if (write_all(fd.get(), data, size) && ::fsync(fd.get()) == 0 && fd.close()) {
+        return true;
+    }
+    const int error = errno;
+    ::unlink(path.c_str());
+    errno = error;
+    return false;
+}
+
+// Puts the staged copy in place of backup: the two names exchanged where the file system
+// can, so that undo_backup() can exchange them back; a plain rename elsewhere. Sets
+// exchanged accordingly.
+bool commit_backup(const std::string& staged, const std::string& backup, bool& exchanged) {
+    exchanged =
+        ::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, backup.c_str(), RENAME_EXCHANGE) == 0;
+    if (exchanged) {
+        return true;
+    }
+    // No previous backup to exchange with (ENOENT), or no exchange on this file system.
+    return (errno == ENOENT || errno == EINVAL || errno == ENOSYS) &&
+           ::rename(staged.c_str(), backup.c_str()) == 0;
+}
+
+}  // namespace
+
+bool replace(const std::string& path, const unsigned char* data, std::size_t size,
+             std::error_code& ec, const std::string& backup_path) {
+    const std::string temporary = path + ".new";
+    const std::string staged = backup_path + ".new";
+    const auto fail = [&] {
         ec = last_error();
         ::unlink(temporary.c_str());
+        if (!backup_path.empty()) {
+            ::unlink(staged.c_str());
+        }
         return false;
+    };
+    if (!write_new(temporary, data, size)) {
+        return fail();
+    }
+    bool exchanged = false;
+    if (!backup_path.empty() && !commit_backup(staged, backup_path, exchanged)) {
+        return fail();
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        if (exchanged) {
+            (void)::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, backup_path.c_str(),
+                              RENAME_EXCHANGE);
+        }
+        errno = error;
+        return fail();
+    }
+    if (exchanged) {
+        ::unlink(staged.c_str());  // the previous backup
     }
     sync_directory(path);
     return true;
 }
 
-bool keep_copy(const std::string& path, const std::string& backup_path, std::error_code& ec) {
-    const std::string temporary = backup_path + ".new";
-    ::unlink(temporary.c_str());  // a leftover of an interrupted backup
-    if (::link(path.c_str(), temporary.c_str()) == 0) {
-        if (::rename(temporary.c_str(), backup_path.c_str()) == 0) {
-            // When the backup already was this very file (two backups without a save in
-            // between) rename() leaves both names in place.
-            ::unlink(temporary.c_str());
-            sync_directory(backup_path);
-            return true;
-        }
-        ec = last_error();
-        ::unlink(temporary.c_str());
-        return false;
+bool stage_copy(const std::string& path, const std::string& backup_path, std::error_code& ec) {
+    const std::string staged = backup_path + ".new";
+    ::unlink(staged.c_str());  // a leftover of an interrupted save
+    if (::link(path.c_str(), staged.c_str()) == 0) {
+        return true;
     }
     if (errno == ENOENT) {
         ec = last_error();
@@ -132,7 +174,14 @@ bool keep_copy(const std::string& path, const std::string& backup_path, std::err
     }
     // Hard links refused (file system or permissions): copy instead.
     bytes data;
-    return read(path, data, ec) && replace(backup_path, data, ec);
+    if (!read(path, data, ec)) {
+        return false;
+    }
+    if (!write_new(staged, data.data(), data.size())) {
+        ec = last_error();
+        return false;
+    }
+    return true;
 }
 
 }  // namespace db::file

@@ -150,12 +150,12 @@ void insert_user(transfer_session_safe& session, Database& database) {
         return;
     }
 
-    // From here on a failure takes the new entry out again, on disk as well.
+    // From here on a failure takes the new entry out again. The files need no undoing: a
+    // save that fails leaves them as they were.
     const auto rollback = foundation::make_deferred([&] {
         if (ec) {
             std::error_code ignored;
             database.delete_user_entry(profile.name, ignored);
-            database.save(ignored);
         }
     });
     if (!prepare_mount_directory(profile.name, ec) || !write_policy_file(profile.name, ec)) {

@@ -29,11 +29,15 @@ TEST(DatabaseFile, BackupOnAnotherFileSystemFallsBackToACopy) {
     const std::string backup = other + "/ztdb-backup-" + std::to_string(::getpid());
     std::error_code ec;
     ASSERT_TRUE(db::file::replace(path, bytes(100, 7), ec));
-    // A hard link cannot cross file systems: the backup is written as a full copy.
-    EXPECT_TRUE(db::file::keep_copy(path, backup, ec)) << ec.message();
+    // A hard link cannot cross file systems: the backup is staged as a full copy, and the
+    // next replace puts it in place beside the new file.
+    EXPECT_TRUE(db::file::stage_copy(path, backup, ec)) << ec.message();
+    ASSERT_TRUE(db::file::replace(path, bytes(50, 8), ec, backup)) << ec.message();
     bytes data;
     EXPECT_TRUE(db::file::read(backup, data, ec)) << ec.message();
     EXPECT_EQ(data, bytes(100, 7));
+    EXPECT_TRUE(db::file::read(path, data, ec)) << ec.message();
+    EXPECT_EQ(data, bytes(50, 8));
     EXPECT_FALSE(std::filesystem::exists(backup + ".new"));
     ::unlink(backup.c_str());
 }

@@ -255,7 +255,10 @@ TEST_F(DatabaseStore, BackupKeepsThePreviousVersionAndAFailedSaveLeavesTheFileRe
         EXPECT_EQ(loaded->get_user_list().size(), 3u) << path;
     }
 
+    // The failed save dropped its staged copy; a retry stages one again, as every caller does.
+    EXPECT_FALSE(std::filesystem::exists(m_path + ".back.new"));
     ASSERT_EQ(::rmdir((m_path + ".new").c_str()), 0);
+    ASSERT_TRUE(database->backup(ec)) << ec.message();
     ASSERT_TRUE(database->save(ec));
     EXPECT_EQ(read_all(m_path + ".back"), first);
     EXPECT_FALSE(std::filesystem::exists(m_path + ".back.new"));
