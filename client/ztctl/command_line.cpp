@@ -9,6 +9,7 @@
 
 #include "client/ztctl/exit_status.h"
 #include "foundation/i18n.h"
+#include "system/uuid.h"
 
 namespace ztctl {
 
@@ -19,6 +20,21 @@ constexpr double kMaxTimeout = 86400.0;
 
 // The longest account name accepted; the password database's own limit is far lower.
 constexpr std::size_t kMaxAccountName = 256;
+
+// The longest file-system name accepted (what follows "mkfs." in a formatting tool's name).
+constexpr std::size_t kMaxFsName = 64;
+
+// A name the service can look up among its formatting tools: letters, digits, '.', '_' and
+// '-', not starting with '-' or '.'. The service decides whether it has that tool.
+bool valid_fs_name(const std::string& name) {
+    if (name.empty() || name.size() > kMaxFsName || name.front() == '-' || name.front() == '.') {
+        return false;
+    }
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '.' || c == '_' || c == '-';
+    });
+}
 
 // The subcommand that "help" names by the words in topic, or null when there is none.
 // prefix receives the names of the commands above it ("ztctl service").
@@ -52,6 +68,57 @@ bool valid_account_name(const std::string& name) {
     });
 }
 
+bool parse_size(const std::string& text, std::uint64_t& bytes) {
+    std::size_t digits = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+        ++digits;
+    }
+    if (digits == 0 || text.size() - digits > 1) {
+        return false;
+    }
+    unsigned shift = 0;
+    if (digits < text.size()) {
+        switch (text.back()) {
+            case 'K':
+            case 'k':
+                shift = 10;
+                break;
+            case 'M':
+            case 'm':
+                shift = 20;
+                break;
+            case 'G':
+            case 'g':
+                shift = 30;
+                break;
+            case 'T':
+            case 't':
+                shift = 40;
+                break;
+            default:
+                return false;
+        }
+    }
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < digits; ++i) {
+        const auto digit = static_cast<std::uint64_t>(text[i] - '0');
+        if (value > (UINT64_MAX - digit) / 10) {
+            return false;
+        }
+        value = value * 10 + digit;
+    }
+    if (value == 0 || value > (UINT64_MAX >> shift)) {
+        return false;
+    }
+    bytes = value << shift;
+    return true;
+}
+
+bool valid_uuid(const std::string& text) {
+    Uuid uuid;
+    return text.size() == 36 && uuid.parse(text);
+}
+
 std::string command_name(command c) {
     switch (c) {
         case command::ping:
@@ -78,6 +145,20 @@ std::string command_name(command c) {
             return "service stop";
         case command::service_deinit:
             return "service deinit";
+        case command::disk_create:
+            return "disk create";
+        case command::disk_status:
+            return "disk status";
+        case command::disk_ready:
+            return "disk ready";
+        case command::disk_created:
+            return "disk created";
+        case command::disk_has_uuid:
+            return "disk has-uuid";
+        case command::mount:
+            return "mount";
+        case command::unmount:
+            return "unmount";
     }
     return {};
 }
@@ -85,10 +166,34 @@ std::string command_name(command c) {
 parse_result parse_command_line(const std::vector<std::string>& args) {
     invocation run;
     double timeout = 0;
+    std::string size;
     std::vector<std::string> topic;
     const CLI::Validator account_name(
         [](std::string& name) {
             return valid_account_name(name) ? std::string() : std::string(_("Not an account name"));
+        },
+        "");
+    const CLI::Validator size_text(
+        [](std::string& text) {
+            std::uint64_t bytes = 0;
+            return parse_size(text, bytes) ? std::string()
+                                           : std::string(_("Not a size (such as 64M or 2G)"));
+        },
+        "");
+    const CLI::Validator absolute_path(
+        [](std::string& path) {
+            return !path.empty() && path.front() == '/' ? std::string()
+                                                        : std::string(_("Not an absolute path"));
+        },
+        "");
+    const CLI::Validator fs_name(
+        [](std::string& name) {
+            return valid_fs_name(name) ? std::string() : std::string(_("Not a file system name"));
+        },
+        "");
+    const CLI::Validator uuid_text(
+        [](std::string& text) {
+            return valid_uuid(text) ? std::string() : std::string(_("Not a UUID"));
         },
         "");
 
@@ -175,6 +280,49 @@ parse_result parse_command_line(const std::vector<std::string>& args) {
                             command::service_deinit);
     deinit->add_flag("-y,--yes", run.yes, _("Do not ask for confirmation"));
 
+    CLI::App* disk = group("disk", _("The users' encrypted disks"));
+    CLI::App* disk_create =
+        leaf(disk, "create", _("Create a user's disk (administrators)"), command::disk_create);
+    disk_create->add_option("USER", run.name, _("The user whose disk it is"))
+        ->required()
+        ->check(account_name);
+    disk_create
+        ->add_option("--path", run.path, _("The container file to create (an absolute path)"))
+        ->type_name("PATH")
+        ->required()
+        ->check(absolute_path);
+    disk_create->add_option("--size", size, _("The container's size: bytes, or with K, M, G or T"))
+        ->type_name("SIZE")
+        ->required()
+        ->check(size_text);
+    disk_create->add_option("--fs", run.fs, _("The file system to format it with"))
+        ->type_name("FS")
+        ->capture_default_str()
+        ->check(fs_name);
+    CLI::App* disk_status =
+        leaf(disk, "status", _("Show the state of your disk, or of USER's"), command::disk_status);
+    disk_status->add_option("USER", run.name, _("A user whose disk to show (administrators)"))
+        ->check(account_name);
+    leaf(disk, "ready", _("Tell whether your disk is ready to mount (exit 0 or 1)"),
+         command::disk_ready);
+    leaf(disk, "created", _("Tell whether your disk is created (exit 0 or 1)"),
+         command::disk_created);
+    leaf(disk, "has-uuid", _("Tell whether your disk has the UUID (exit 0 or 1)"),
+         command::disk_has_uuid)
+        ->add_option("UUID", run.uuid, _("The UUID"))
+        ->required()
+        ->check(uuid_text);
+    const auto uuid_option = [&](CLI::App* sub) {
+        sub->add_option("--uuid", run.uuid, _("Only the disk with this UUID"))
+            ->type_name("UUID")
+            ->check(uuid_text);
+    };
+    uuid_option(leaf(&app, "mount", _("Mount your disk on /zt/NAME"), command::mount));
+    CLI::App* unmount = leaf(&app, "unmount", _("Unmount your disk"), command::unmount);
+    uuid_option(unmount);
+    unmount->add_flag("--force", run.force,
+                      _("End the processes that use the disk, then unmount it"));
+
     CLI::App* help = app.add_subcommand("help", _("Show the help of a command"));
     help->add_option("command", topic, _("The command"));
 
@@ -215,6 +363,11 @@ parse_result parse_command_line(const std::vector<std::string>& args) {
         run.global.timeout_ms = static_cast<int>(std::ceil(timeout * 1000.0));
     }
     run.command = chosen->second;
+    if (run.command == command::disk_create && !parse_size(size, run.size)) {
+        result.status = kExitUsage;
+        result.err = std::string("ztctl: ") + _("Not a size (such as 64M or 2G)") + "\n";
+        return result;
+    }
     result.run = run;
     return result;
 }

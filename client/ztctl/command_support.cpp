@@ -28,22 +28,28 @@ std::string account_of(const invocation& what) {
 }
 
 bool open_secure(client::session& s, const invocation& what, const prompts& ask, result& failure) {
+    std::wstring password;
+    const bool opened = open_secure(s, what, ask, password, failure);
+    wipe(password);
+    return opened;
+}
+
+bool open_secure(client::session& s, const invocation& what, const prompts& ask,
+                 std::wstring& password, result& failure) {
     std::error_code ec;
     if (!s.connect(ec)) {
         failure = failed(what, stage::setup, ec, false);
         return false;
     }
-    std::wstring password;
     if (!ask.password(account_of(what), password, ec)) {
         failure = failed(what, stage::setup, ec, false);
         return false;
     }
-    const bool opened = s.open_secure(account_of(what), password, ec);
-    wipe(password);
-    if (!opened) {
+    if (!s.open_secure(account_of(what), password, ec)) {
         failure = failed(what, stage::setup, ec, false);
+        return false;
     }
-    return opened;
+    return true;
 }
 
 bool open_clear(client::session& s, const invocation& what, result& failure) {

@@ -29,6 +29,11 @@ std::string account_of(const invocation& what);
 // result to end with is in failure.
 bool open_secure(client::session& s, const invocation& what, const prompts& ask, result& failure);
 
+// The same, keeping the password that opened the session in password for a request that
+// needs it again; the caller wipes it.
+bool open_secure(client::session& s, const invocation& what, const prompts& ask,
+                 std::wstring& password, result& failure);
+
 // Connects and opens a clear session (for requests that need no account).
 bool open_clear(client::session& s, const invocation& what, result& failure);
 
@@ -75,5 +80,17 @@ bool make_keystore(client::session& s, const invocation& what, const prompts& as
 // A key store for a new account (commands_keystore.cpp).
 result keystore_create(const invocation& what, const prompts& ask,
                        const client::session_options& options);
+
+// The disk commands: disk create|status|ready|created|has-uuid (commands_disk.cpp).
+result disk_create(const invocation& what, const prompts& ask,
+                   const client::session_options& options);
+result disk_status(const invocation& what, const prompts& ask,
+                   const client::session_options& options);
+result disk_question(const invocation& what, const prompts& ask,
+                     const client::session_options& options);
+
+// mount and unmount (commands_mount.cpp).
+result mount(const invocation& what, const prompts& ask, const client::session_options& options);
+result unmount(const invocation& what, const prompts& ask, const client::session_options& options);
 
 }  // namespace ztctl::detail

@@ -208,6 +208,18 @@ result run(const invocation& what, const prompts& ask, const client::session_opt
         case command::service_stop:
         case command::service_deinit:
             return stop(what, ask, options);
+        case command::disk_create:
+            return disk_create(what, ask, options);
+        case command::disk_status:
+            return disk_status(what, ask, options);
+        case command::disk_ready:
+        case command::disk_created:
+        case command::disk_has_uuid:
+            return disk_question(what, ask, options);
+        case command::mount:
+            return detail::mount(what, ask, options);
+        case command::unmount:
+            return detail::unmount(what, ask, options);
     }
     return detail::failed(what, stage::setup, client_error::no_session, false);
 }

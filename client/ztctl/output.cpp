@@ -55,7 +55,6 @@ nlohmann::ordered_json to_json(const result& r) {
         object["error"] = {{"message", r.error.message()},
                            {"category", r.error.category().name()},
                            {"value", r.error.value()}};
-        return object;
     }
     for (const auto& [key, value] : r.fields.items()) {
         object[key] = value;
@@ -129,6 +128,9 @@ void print(const result& r, const global_options& options, std::ostream& out, st
     }
     if (r.error) {
         err << error_line(r.error) << '\n';
+        if (!options.json) {
+            err << r.text;
+        }
     }
 }
 

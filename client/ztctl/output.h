@@ -13,7 +13,9 @@
 namespace ztctl {
 
 // What one command did: for the JSON object, its members beyond "command" and "ok"; for
-// people, the text to print. A failure carries its error and exit status instead.
+// people, the text to print. A failure carries its error and exit status instead, and may
+// explain itself with fields (beside "error" in the JSON object) and text (on standard
+// error after the error line).
 struct result {
     std::string command;
     int status = 0;
@@ -23,7 +25,7 @@ struct result {
 };
 
 // The JSON object of a result: {"command", "ok", the fields} on success, {"command", "ok",
-// "error": {"message", "category", "value"}} on failure.
+// "error": {"message", "category", "value"}, the fields} on failure.
 nlohmann::ordered_json to_json(const result& r);
 
 // Rows of label and value, the labels padded to one width: "label  value" lines.
@@ -41,7 +43,8 @@ std::string printable(const std::string& text);
 std::string error_line(const std::error_code& ec);
 
 // Prints r as the options ask: the JSON object, or the text (none with --quiet) on success,
-// and the error line on standard error on failure.
+// and the error line on standard error on failure, followed by the failure's text unless
+// the JSON object carries it.
 void print(const result& r, const global_options& options, std::ostream& out, std::ostream& err);
 
 }  // namespace ztctl
