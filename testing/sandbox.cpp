@@ -450,7 +450,16 @@ std::vector<std::string> sandbox::preload_entries(const std::string& library) {
 
 child_process sandbox::start_daemon(const std::vector<std::string>& args, spawn_options io,
                                     const std::string& fault) const {
-    std::vector<std::string> argv{daemon_path()};
+    // ZT_SANDBOX_DAEMON_WRAPPER runs the daemon under a tool, such as valgrind: its words,
+    // separated by spaces, come before the daemon's path.
+    std::vector<std::string> argv;
+    if (const char* wrapper = std::getenv("ZT_SANDBOX_DAEMON_WRAPPER"); wrapper != nullptr) {
+        std::istringstream words(wrapper);
+        for (std::string word; words >> word;) {
+            argv.push_back(word);
+        }
+    }
+    argv.push_back(daemon_path());
     argv.insert(argv.end(), args.begin(), args.end());
     // Error texts in the log depend on the locale; the bus must be the default one.
     std::vector<std::string> add{"LC_ALL=C"};

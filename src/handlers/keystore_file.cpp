@@ -7,11 +7,44 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 namespace {
 
 std::error_code last_error() {
     return {errno, std::generic_category()};
+}
+
+// The same refusal without openat2 (kernels before 5.6, seccomp filters that do not know
+// it, valgrind): one component at a time, none followed when it is a link (ELOOP).
+int open_walking(int directory, const char* path, int flags) {
+    std::string rest(path);
+    os::unique_fd at(rest.starts_with('/') ? ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)
+                                           : ::fcntl(directory, F_DUPFD_CLOEXEC, 0));
+    while (at) {
+        const auto slash = rest.find('/');
+        const std::string part = rest.substr(0, slash);
+        rest = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
+        if (part.empty() || part == ".") {
+            if (rest.empty()) {
+                return ::openat(at.get(), ".", flags | O_CLOEXEC);
+            }
+            continue;
+        }
+        const int part_flags = rest.empty() ? flags : O_PATH | O_DIRECTORY;
+        os::unique_fd next(::openat(at.get(), part.c_str(), part_flags | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st {};
+        if (!next && errno == ENOTDIR &&
+            ::fstatat(at.get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(st.st_mode)) {
+            errno = ELOOP;  // a link where a directory was wanted, as openat2 reports it
+        }
+        if (rest.empty()) {
+            return next.release();
+        }
+        at = std::move(next);
+    }
+    return -1;
 }
 
 // openat2 with every component resolved without following links (a link anywhere, the
@@ -20,7 +53,8 @@ int open_no_links(int directory, const char* path, int flags) {
     open_how how{};
     how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
     how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    return static_cast<int>(::syscall(SYS_openat2, directory, path, &how, sizeof how));
+    const int fd = static_cast<int>(::syscall(SYS_openat2, directory, path, &how, sizeof how));
+    return fd < 0 && errno == ENOSYS ? open_walking(directory, path, flags) : fd;
 }
 
 }  // namespace

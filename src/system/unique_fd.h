@@ -20,6 +20,8 @@ class unique_fd {
     unique_fd& operator=(const unique_fd&) = delete;
 
     int get() const noexcept { return m_fd; }
+    // Gives the descriptor up to the caller, who closes it.
+    int release() noexcept { return std::exchange(m_fd, -1); }
     explicit operator bool() const noexcept { return m_fd >= 0; }
 
     // Closes the descriptor held so far and takes fd instead.
