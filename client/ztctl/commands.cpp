@@ -9,6 +9,7 @@
 
 #include "client/client_error.h"
 #include "client/service_keys.h"
+#include "client/ztctl/account_records.h"
 #include "client/ztctl/command_support.h"
 #include "client/ztctl/exit_status.h"
 #include "client/ztctl/password_input.h"
@@ -90,21 +91,31 @@ result ping(const invocation& what, const prompts& ask, const client::session_op
         return failed(what, stage::setup, ec, false);
     }
     const double handshake_ms = milliseconds_since(mark);
-    // One request proves that both sides hold the same session key.
+    // One request proves that both sides hold the same session key; its answer tells an
+    // administrator's account from a user's.
     mark = clock::now();
     client::service_reply reply;
-    if (!s.call(dbus_iface::system::service::get_public_key(), {}, reply, ec)) {
+    if (!s.call(dbus_iface::system::status::get_info(), {}, reply, ec)) {
         return failed(what, stage::request, ec, false);
     }
     if ((ec = reply.error())) {
         return failed(what, stage::request, ec, true);
     }
     const double request_ms = milliseconds_since(mark);
-    mark = clock::now();
-    if (!s.close(ec)) {
-        return failed(what, stage::request, ec, false);
+    EntryInfo info;
+    if (!decode_info(reply.payload, info)) {
+        return failed(what, stage::request, client_error::bad_reply, false);
     }
-    const double close_ms = milliseconds_since(mark);
+    // Closing a user's session takes the user's disk down and ends what uses it: a ping
+    // must not, so only an administrator's session is closed.
+    std::optional<double> close_ms;
+    if (info.type == entry_type::admin) {
+        mark = clock::now();
+        if (!s.close(ec)) {
+            return failed(what, stage::request, ec, false);
+        }
+        close_ms = milliseconds_since(mark);
+    }
 
     result r;
     r.command = command_name(what.command);
@@ -115,13 +126,14 @@ result ping(const invocation& what, const prompts& ask, const client::session_op
                  {{"connect", connect_ms},
                   {"handshake", handshake_ms},
                   {"request", request_ms},
-                  {"close", close_ms}}}};
+                  {"close", close_ms ? nlohmann::json(*close_ms) : nlohmann::json()}}}};
     r.text = aligned({{_("account"), account_of(what)},
                       {_("sequence"), sequence},
                       {_("connect"), format_ms(connect_ms)},
                       {_("handshake"), format_ms(handshake_ms)},
                       {_("request"), format_ms(request_ms)},
-                      {_("close"), format_ms(close_ms)}});
+                      {_("close"), close_ms ? format_ms(*close_ms)
+                                            : _("not sent (it would take the disk down)")}});
     return r;
 }
 
