@@ -9,6 +9,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
     gettext dbus-daemon dbus-bin libglib2.0-bin systemd openssl util-linux e2fsprogs jq
     mount libfuse3-dev fuse3
+    dpkg-dev file binutils
     clang-format clang-tidy
 )
 
