@@ -1,24 +1,36 @@
 # Installation of the daemon and of the files that make it a system service.
 
-install(TARGETS ztctld RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
+zt_install_program(ztctld SBINDIR)
 
-# The permission to own "ru.quorvex.server" and to call it, where the system bus reads
-# packaged policies whatever this project's install prefix is.
-set(ZT_BUS_POLICY_DIR "/usr/share/dbus-1/system.d" CACHE PATH
-    "Directory of the system bus's packaged policies")
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/ru.quorvex.server.conf DESTINATION ${ZT_BUS_POLICY_DIR})
+# The permission to own "ru.quorvex.server" and to call it, and the bus activation file
+# that hands the start to systemd.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/ru.quorvex.server.conf DESTINATION ${ZT_BUS_POLICYDIR})
+zt_install_configured(${CMAKE_CURRENT_LIST_DIR}/ru.quorvex.server.service.in ${ZT_BUS_SERVICEDIR})
+zt_install_configured(${CMAKE_CURRENT_LIST_DIR}/ztctld.service.in ${ZT_SYSTEMD_UNITDIR})
 
-# The unit starts the daemon from where it is installed; the prefix is known only when
-# installing (cmake --install --prefix), so the unit is made then.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/ztctl.bash-completion DESTINATION ${ZT_BASH_COMPLETIONDIR}
+        RENAME ztctl)
+
+# The sample configuration, kept where an administrator finds the shipped text.
+install(FILES ${ZT_SAMPLE_CONFIG} DESTINATION ${ZT_SAMPLE_DIR})
+
+# The set-up of the host: the configuration from the sample and an empty service directory
+# (which ztctl-provision fills), each made only when nothing is there yet, so that
+# installing again never replaces a configuration or touches a provisioned directory.
 install(CODE "
-    set(ZTCTLD_PATH \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_SBINDIR}/ztctld\")
-    configure_file(\"${CMAKE_CURRENT_LIST_DIR}/ztctld.service.in\"
-                   \"${CMAKE_CURRENT_BINARY_DIR}/ztctld.service\" @ONLY)
-")
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/ztctld.service DESTINATION lib/systemd/system)
-
-# The daemon reads its configuration from /etc/ztctl whatever the prefix; the sample
-# names /var/lib/ztctl as the service directory, which the provisioning tool fills.
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/ztctl.conf DESTINATION /etc/ztctl)
-install(DIRECTORY DESTINATION /var/lib/ztctl
-        DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+    set(zt_conf \"\$ENV{DESTDIR}${ZT_CONFIG_DIR}/ztctl.conf\")
+    if(EXISTS \"\${zt_conf}\" OR IS_SYMLINK \"\${zt_conf}\")
+        message(STATUS \"Keeping: \${zt_conf}\")
+    else()
+        file(INSTALL DESTINATION \"${ZT_CONFIG_DIR}\" TYPE FILE FILES \"${ZT_SAMPLE_CONFIG}\"
+             PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+    endif()
+    set(zt_service \"\$ENV{DESTDIR}${ZT_SERVICE_DIR}\")
+    if(EXISTS \"\${zt_service}\" OR IS_SYMLINK \"\${zt_service}\")
+        message(STATUS \"Keeping: \${zt_service}\")
+    else()
+        message(STATUS \"Installing: \${zt_service}\")
+        file(MAKE_DIRECTORY \"\${zt_service}\")
+        file(CHMOD \"\${zt_service}\" DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+    endif()
+" COMPONENT config)

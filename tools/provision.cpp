@@ -1,19 +1,23 @@
 #include "provision.h"
 
+#include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <exception>
+#include <string_view>
 
 #include "crypto/account_token.h"
 #include "crypto/crypto_error.h"
 #include "crypto/hasher.h"
 #include "crypto/randomizer.h"
 #include "database/database.h"
+#include "dist/sample_config.h"
 #include "system/cast.h"
 #include "system/text.h"
+#include "system/unique_fd.h"
 #include "ztcrypto/ztcrypto.h"
 
 namespace provision {
@@ -171,6 +175,31 @@ bool keep_previous(const std::string& target, std::string& kept, std::error_code
 }
 
 }  // namespace
+
+bool is_installed_sample_config(const std::string& path) {
+    // O_NONBLOCK: a FIFO put in the configuration's place must not hold the tool up.
+    os::unique_fd fd(
+        ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<std::size_t>(info.st_size) != dist::sample_config.size()) {
+        return false;
+    }
+    // One byte more than the sample, so a file that grew since fstat does not compare equal.
+    std::string text(dist::sample_config.size() + 1, '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = ::read(fd.get(), text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    return std::string_view(text.data(), got) == dist::sample_config;
+}
 
 bool commit_all(std::vector<fio::staged_file>& staged, std::error_code& ec) {
     std::vector<std::string> previous(staged.size());

@@ -72,6 +72,10 @@ bool write_database(crypto_factory& factory, const service_credentials& service,
                     std::uint32_t iterations, std::time_t now, std::vector<admin_result>& created,
                     std::error_code& ec);
 
+// Whether path is a regular file (a link is not followed) that holds exactly the sample
+// configuration this build installs: one nobody has edited, which --write-config may replace.
+bool is_installed_sample_config(const std::string& path);
+
 // Puts every staged file in place. When one rename fails, the targets already replaced get
 // their previous files back (or are removed when there was none), so either all files are
 // new or all are as they were; ec then says why.

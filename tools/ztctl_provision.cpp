@@ -133,9 +133,15 @@ int run(const provision::options& options) {
         targets.push_back(options.config_path);
         targets.push_back(keys_path);
     }
+    // The sample configuration that an install leaves behind is no one's configuration yet.
+    const bool replaces_sample =
+        options.write_config && provision::is_installed_sample_config(options.config_path);
     if (!options.force) {
         for (const auto& target : targets) {
             struct stat info {};
+            if (replaces_sample && target == options.config_path) {
+                continue;
+            }
             if (::lstat(target.c_str(), &info) == 0) {
                 return fail(target + " already exists; nothing was written (--force replaces it)");
             }
@@ -223,6 +229,9 @@ int run(const provision::options& options) {
     for (const auto& admin : created) {
         std::cout << "  id " << admin.id << " \"" << admin.name << "\", key container of "
                   << admin.container.size() << " bytes, " << options.iterations << " iterations\n";
+    }
+    if (replaces_sample) {
+        std::cout << "replaced the unchanged sample configuration " << options.config_path << '\n';
     }
     for (const auto& file : files) {
         std::cout << "wrote " << file.path << " (mode " << std::oct << file.mode << std::dec

@@ -178,4 +178,56 @@ TEST_F(ProvisionTool, RefusalsWriteNothing) {
     EXPECT_FALSE(std::filesystem::exists(m_service + "/service.bin"));
 }
 
+// An install leaves the sample configuration in place; --write-config replaces it while it
+// is byte for byte the sample, and refuses, as for any existing file, once it is not.
+TEST_F(ProvisionTool, WriteConfigReplacesOnlyTheUnchangedSample) {
+    const std::string sample = read_text(ZT_SAMPLE_CONFIG);
+    const std::string setting = "launch_in_hardened = no";
+    ASSERT_NE(sample.find(setting), std::string::npos) << sample;
+    std::string edited = sample;
+    edited.replace(edited.find(setting), setting.size(), "launch_in_hardened = yes");
+    struct config_case {
+        const char* name;
+        std::string text;
+        bool through_link;  // the configuration is a link to a file holding text
+        bool replaced;
+    };
+    const config_case cases[] = {
+        {"unchanged sample", sample, false, true},
+        {"one setting changed", edited, false, false},
+        {"a line added", sample + "# local note\n", false, false},
+        {"a byte missing", sample.substr(0, sample.size() - 1), false, false},
+        {"a link to the sample", sample, true, false},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string dir = m_root + "/case" + std::to_string(++n);
+        const std::string config = dir + "/etc/ztctl.conf";
+        const std::string service = dir + "/srv";
+        std::filesystem::create_directories(dir + "/etc");
+        const std::string holder = c.through_link ? dir + "/sample.conf" : config;
+        std::ofstream(holder, std::ios::binary) << c.text;
+        if (c.through_link) {
+            std::filesystem::create_symlink(holder, config);
+        }
+        const int status = run("--service-dir " + service + " --admin root:" + m_root +
+                               "/root.pw --iterations 1000 --allow-low-iterations" +
+                               " --write-config --config-path " + config);
+        if (c.replaced) {
+            EXPECT_EQ(status, 0) << m_output;
+            EXPECT_EQ(read_text(config),
+                      "# Written by ztctl-provision.\nservice_path = " + service + "\n");
+            EXPECT_EQ(mode_of(config), 0600u);
+            EXPECT_TRUE(std::filesystem::exists(service + "/database.bin"));
+        } else {
+            EXPECT_EQ(status, 1) << m_output;
+            EXPECT_NE(m_output.find(config + " already exists"), std::string::npos) << m_output;
+            EXPECT_EQ(read_text(holder), c.text);
+            EXPECT_EQ(std::filesystem::is_symlink(config), c.through_link);
+            EXPECT_FALSE(std::filesystem::exists(service + "/database.bin"));
+        }
+    }
+}
+
 }  // namespace
