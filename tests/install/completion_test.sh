@@ -14,7 +14,9 @@ touch "$work/keystore.a" "$work/keystore.b" "$work/other"
 
 global="--as --help --json --password-file --quiet --timeout --version -h -q"
 cases=(
-    "ztctl |admin help keystore ping service status user"
+    "ztctl |admin disk help keystore mount ping service status unmount user"
+    "ztctl disk |create created has-uuid ready status"
+    "ztctl unmount --f|--force"
     "ztctl us|user"
     "ztctl user |add list registered remove show"
     "ztctl --as root user r|registered remove"
