@@ -4,23 +4,29 @@
 // idle sessions held open at once, and what each costs the daemon.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "database/entry_info.h"
 #include "database/serializer.h"
+#include "handlers/disk.h"
 #include "handlers/profile.h"
 #include "integration/library_client.h"
 #include "testing/required_environment.h"
@@ -251,6 +257,150 @@ TEST_F(Load, TwoHundredIdleSessionsAreHeldOpenAndEachCostsLittle) {
     std::cout << "idle: " << kIdle << " sessions, VmRSS " << before << " -> " << after << " bytes, "
               << per_session << " bytes per session" << std::endl;
     RecordProperty("bytes_per_session", std::to_string(per_session));
+}
+
+// The host's attached loop devices, as losetup lists them.
+std::string attached_loops() {
+    std::string out;
+    if (FILE* p = ::popen("losetup -a 2>/dev/null", "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, p) != nullptr) {
+            out += buffer;
+        }
+        ::pclose(p);
+    }
+    return out;
+}
+
+// Users mounting and unmounting their own disks at once: real loop devices, the driver
+// stand-in and real mounts inside the sandbox.
+class DiskLoad : public ::testing::Test {
+  protected:
+    static constexpr unsigned kUsers = 8;
+
+    void SetUp() override {
+        const std::string reason = sandbox::unavailable_reason({.with_cryx = true});
+        if (!reason.empty()) {
+            ZT_SKIP_UNLESS_REQUIRED(reason);
+        }
+        m_loops_before = attached_loops();
+        m_box = std::make_unique<sandbox>(zt_testing::sandbox_options{.with_cryx = true});
+        m_box->provision_with_tool({{"admin", kAdminPassword}});
+        m_box->write_file("/run/disks/.keep", "");
+        m_daemon = m_box->start_daemon();
+        ASSERT_TRUE(m_box->wait_for_name("ru.quorvex.server", m_daemon, 30s));
+        m_client = std::make_unique<library_client>(*m_box);
+    }
+
+    void TearDown() override {
+        m_client.reset();
+        m_box.reset();
+        // Other tests on this machine may attach loop devices meanwhile: what counts are
+        // devices over this sandbox's container files (a driver device left behind keeps its
+        // container's loop device too).
+        std::string left;
+        std::istringstream after(attached_loops());
+        for (std::string line; std::getline(after, line);) {
+            for (const std::string& dev : m_devices) {
+                if (m_loops_before.find(line) == std::string::npos &&
+                    line.find("[" + dev + "]:") != std::string::npos) {
+                    left += line + "\n";
+                }
+            }
+        }
+        EXPECT_EQ(left, "");
+    }
+
+    // Notes the device of the file system that holds this sandbox's container files.
+    void note_devices() {
+        struct stat st {};
+        ASSERT_EQ(::stat(m_box->host_path("/run/disks").c_str(), &st), 0);
+        char dev[32];
+        std::snprintf(dev, sizeof dev, "%04llx", static_cast<unsigned long long>(st.st_dev));
+        m_devices.emplace_back(dev);
+    }
+
+    std::string mounts() {
+        std::ifstream in("/proc/" + std::to_string(m_daemon.pid()) + "/mountinfo");
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    std::unique_ptr<sandbox> m_box;
+    zt_testing::child_process m_daemon;
+    std::unique_ptr<library_client> m_client;
+    std::string m_loops_before;
+    std::vector<std::string> m_devices;
+};
+
+TEST_F(DiskLoad, EightUsersMountAndUnmountTheirDisksAtOnceAndLeaveNothingAttached) {
+    const unsigned cycles = long_run() ? 100 : 10;
+    auto admin = m_client->open("admin", kAdminPassword);
+    std::vector<std::string> names;
+    std::vector<bytes> keys;
+    std::vector<std::unique_ptr<client::session>> own;
+    for (unsigned u = 0; u < kUsers; ++u) {
+        const std::string name = "dk" + std::to_string(u);
+        const std::string pw = name + " pw";
+        m_box->add_account(name);
+        ASSERT_NO_FATAL_FAILURE(m_client->write_keystore("/run/ks/" + name, pw));
+        ASSERT_EQ(m_client->add(*admin, name, "/run/ks/" + name), 0);
+        ASSERT_EQ(m_client
+                      ->call(*admin, ds::disk_manage::admin::create(),
+                             Container::Disk(name, "/run/disks/" + name + ".img", "ext4", 32u << 20)
+                                 .serialize())
+                      .error()
+                      .value(),
+                  0);
+        own.push_back(m_client->open(name, pw));
+        keys.push_back(m_client->disk_key(*own.back(), name, pw));
+        ASSERT_EQ(keys.back().size(), 32u);
+        names.push_back(name);
+    }
+
+    ASSERT_NO_FATAL_FAILURE(note_devices());
+    std::atomic<std::uint64_t> calls{0}, failed{0};
+    const auto started = std::chrono::steady_clock::now();
+    std::vector<std::thread> threads;
+    for (unsigned u = 0; u < kUsers; ++u) {
+        threads.emplace_back([&, u] {
+            client::session& s = *own[u];
+            const auto value = [&](dbus_iface::iface&& method, const bytes& body) {
+                client::service_reply reply;
+                std::error_code ec;
+                calls++;
+                if (!s.call(std::move(method), body, reply, ec)) {
+                    failed++;
+                    ADD_FAILURE() << names[u] << ": " << ec.message();
+                    return -1;
+                }
+                return reply.error().value();
+            };
+            for (unsigned i = 0; i < cycles; ++i) {
+                EXPECT_EQ(value(ds::disk_manage::user::mount(), keys[u]), 0)
+                    << names[u] << " " << i;
+                EXPECT_EQ(value(ds::disk_manage::user::get_status(), {}), 0) << names[u];
+                EXPECT_EQ(value(ds::disk_manage::user::unmount(), {}), 0) << names[u] << " " << i;
+            }
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::cout << "disks: " << kUsers << " users x " << cycles << " mount/status/unmount cycles, "
+              << calls << " calls in " << seconds << " s, " << failed << " unanswered" << std::endl;
+    EXPECT_EQ(failed.load(), 0u);
+    EXPECT_EQ(mounts().find(" /zt/dk"), std::string::npos) << mounts();
+    // No driver device is left in the sandbox's /dev.
+    std::vector<std::string> nodes;
+    for (const auto& e : std::filesystem::directory_iterator(m_box->host_path("/dev"))) {
+        if (e.path().filename().string().rfind("cryx", 0) == 0 &&
+            e.path().filename() != "cryx-control") {
+            nodes.push_back(e.path().filename());
+        }
+    }
+    EXPECT_EQ(nodes, std::vector<std::string>{});
 }
 
 }  // namespace
