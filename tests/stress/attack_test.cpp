@@ -5,7 +5,12 @@
 // daemon must keep serving every connection, grow by little, and keep its data.
 
 #include <dbus/dbus.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -17,6 +22,9 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <memory>
+#include <new>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -93,9 +101,9 @@ const target kTargets[] = {
     {"/ru/quorvex/system/status", "ru.quorvex.system.status", "GetAdminList"},
     {"/ru/quorvex/system/status", "ru.quorvex.system.status", "GetProfile"},
     {"/ru/quorvex/system/status", "ru.quorvex.system.status", "GetInfo"},
+    {"/ru/quorvex/system/control", "ru.quorvex.system.control", "Stop"},
+    {"/ru/quorvex/system/applied", "ru.quorvex.system.applied", "Deinit"},
 };
-// "Stop" and "Deinit" are left out: the daemon serves them to any session, even one that has
-// not been opened, so one of them ends the run whatever its arguments.
 constexpr std::size_t kHandshakeTargets = 7;  // the first seven: the session's own steps
 
 // Words the protocol gives meaning to, so that random calls reach deep into the handshake.
@@ -490,6 +498,18 @@ class attacker {
 
 using Attack = ServiceTest;
 
+// A handshake step sent before the call under test.
+struct step_call {
+    std::shared_ptr<const dbus_iface::iface> to;
+    words values;
+};
+std::shared_ptr<const dbus_iface::iface> open_step() {
+    return std::make_shared<ds::session::open>();
+}
+std::shared_ptr<const dbus_iface::iface> private_step() {
+    return std::make_shared<ds::session::apply_private>();
+}
+
 // The user list as an administrator's encrypted session reads it.
 bytes user_list(client& admin) {
     const packet answer = admin.secure_request(ds::status::get_list(), {});
@@ -514,19 +534,50 @@ TEST_F(Attack, MalformedCallsFromEightConnectionsLeaveTheDaemonServingAndItsData
     const std::uint64_t rss_before = resident_bytes(m_daemon.pid());
     ASSERT_GT(rss_before, 0u);
 
-    tally counts;
+    // The hostile clients run in a process of an unprivileged account of the sandbox, as a
+    // local attacker would; their counts live in memory shared with this process.
+    const uid_t uid = m_box->add_account("mallory").uid;
+    void* shared =
+        ::mmap(nullptr, sizeof(tally), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(shared, MAP_FAILED);
+    tally& counts = *new (shared) tally;
     const auto started = std::chrono::steady_clock::now();
-    std::vector<std::unique_ptr<attacker>> attackers;
-    for (unsigned i = 0; i < kConnections; ++i) {
-        attackers.push_back(std::make_unique<attacker>(m_box->bus_address(), seed + i, counts));
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (setns(m_box->namespace_fd(), CLONE_NEWNS) != 0 || setgroups(0, nullptr) != 0 ||
+            setgid(uid) != 0 || setuid(uid) != 0) {
+            _exit(100);
+        }
+        try {
+            std::vector<std::unique_ptr<attacker>> attackers;
+            for (unsigned i = 0; i < kConnections; ++i) {
+                attackers.push_back(std::make_unique<attacker>(
+                    "unix:path=/run/dbus/system_bus_socket", seed + i, counts));
+            }
+            std::vector<std::thread> threads;
+            for (unsigned i = 0; i < kConnections; ++i) {
+                threads.emplace_back(
+                    [&, i] { attackers[i]->run(total / kConnections, i < kLargeCalls); });
+            }
+            for (auto& t : threads) {
+                t.join();
+            }
+            if (counts.hung.load() != 0) {
+                for (unsigned i = 0; i < kConnections; ++i) {
+                    std::cout << "connection " << i << " last sent: " << attackers[i]->last()
+                              << std::endl;
+                }
+            }
+        } catch (const std::exception& e) {
+            std::cout << "attacker: " << e.what() << std::endl;
+            _exit(101);
+        }
+        std::cout.flush();
+        _exit(0);
     }
-    std::vector<std::thread> threads;
-    for (unsigned i = 0; i < kConnections; ++i) {
-        threads.emplace_back([&, i] { attackers[i]->run(total / kConnections, i < kLargeCalls); });
-    }
-    for (auto& t : threads) {
-        t.join();
-    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "attacker status " << status;
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const std::uint64_t rss_after = resident_bytes(m_daemon.pid());
@@ -542,9 +593,6 @@ TEST_F(Attack, MalformedCallsFromEightConnectionsLeaveTheDaemonServingAndItsData
     EXPECT_EQ(counts.calls.load(), total);
     EXPECT_EQ(counts.large.load(), kLargeCalls);
     if (counts.hung.load() != 0 || !m_daemon.running()) {
-        for (unsigned i = 0; i < kConnections; ++i) {
-            std::cout << "connection " << i << " last sent: " << attackers[i]->last() << std::endl;
-        }
         for (const auto& e : m_box->journal().entries_of("ztctld")) {
             std::cout << "journal " << e.priority() << " " << e.message() << std::endl;
         }
@@ -568,6 +616,62 @@ TEST_F(Attack, MalformedCallsFromEightConnectionsLeaveTheDaemonServingAndItsData
     client after = connect();
     ASSERT_TRUE(after.secure(false, m_token)) << after.failed_step();
     EXPECT_EQ(user_list(after), list_before);
+}
+
+// "Stop" and "Deinit" end the service; a local account that has not completed the handshake
+// as an administrator must not reach them, whatever it sent before. Each row runs in a
+// process of an unprivileged account of the sandbox, on a session of its own.
+TEST_F(Attack, SessionsWithoutAnAdministratorsHandshakeNeitherStopNorWipeTheService) {
+    const uid_t uid = m_box->add_account("mallory").uid;
+    struct row {
+        std::string name;
+        std::optional<step_call> before;
+        bool deinit;
+    };
+    const row rows[] = {
+        {"Deinit on a fresh session", std::nullopt, true},
+        {"Stop on a fresh session", std::nullopt, false},
+        {"Deinit after Open (4, 4)", step_call{open_step(), {4, 4}}, true},
+        {"Stop after Open (4, 4)", step_call{open_step(), {4, 4}}, false},
+        {"Deinit after SetPrivateParameter (5, 1)", step_call{private_step(), {5, 1}}, true},
+        {"Stop after SetPrivateParameter (5, 1)", step_call{private_step(), {5, 1}}, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (setns(m_box->namespace_fd(), CLONE_NEWNS) != 0 || setgroups(0, nullptr) != 0 ||
+                setgid(uid) != 0 || setuid(uid) != 0) {
+                _exit(100);
+            }
+            try {
+                client c(zt_testing::open_bus("unix:path=/run/dbus/system_bus_socket"));
+                if (r.before) {
+                    c.call(*r.before->to, r.before->values);
+                }
+                const reply got = r.deinit ? c.call(ds::applied::deinit(), {2, 16}, bytes(44, 7))
+                                           : c.call(ds::control::stop(), {2, 16}, bytes(44, 7));
+                // Refused: a D-Bus error, or a method return whose reply is an error.
+                const bool refused = got.answered && (!got.error.empty() ||
+                                                      reply_builder(got.data).error().value() != 0);
+                _exit(refused ? 0 : 1);
+            } catch (...) {
+                _exit(101);
+            }
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "the call was not refused (status " << status << ")";
+        EXPECT_TRUE(m_box->exists(kDatabaseFile));
+        EXPECT_TRUE(m_box->exists(kServiceFile));
+        EXPECT_TRUE(m_daemon.running());
+        if (!m_daemon.running()) {  // the next row needs a service again
+            wait_for_exit(m_daemon);
+            provision();
+            start();
+        }
+    }
 }
 
 }  // namespace
