@@ -592,6 +592,14 @@ TEST_F(Attack, MalformedCallsFromEightConnectionsLeaveTheDaemonServingAndItsData
     EXPECT_EQ(counts.hung.load(), 0u);
     EXPECT_EQ(counts.calls.load(), total);
     EXPECT_EQ(counts.large.load(), kLargeCalls);
+    // The calls that end the service reached it and were turned away.
+    std::size_t ending_refused = 0;
+    for (const auto& e : m_box->journal().entries_of("ztctld")) {
+        ending_refused += e.message().rfind("Unable to stop: ", 0) == 0 ||
+                          e.message().rfind("Unable to deinit: ", 0) == 0;
+    }
+    std::cout << "refused Stop and Deinit calls: " << ending_refused << std::endl;
+    EXPECT_GT(ending_refused, 0u);
     if (counts.hung.load() != 0 || !m_daemon.running()) {
         for (const auto& e : m_box->journal().entries_of("ztctld")) {
             std::cout << "journal " << e.priority() << " " << e.message() << std::endl;
