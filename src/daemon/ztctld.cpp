@@ -136,12 +136,14 @@ void forbid_core_dumps() {
 
 // The database is encoded and encrypted into buffers of its whole size at every save. Left to
 // the default, the allocator maps such buffers afresh each time and returns them after, so
-// every save paid some hundreds of page faults; kept on the heap they are reused. (Every
-// buffer that held plain data is wiped before it is freed.)
+// every save of a database of a thousand users paid some hundreds of page faults; kept on the
+// heap they are reused. The bounds stay low, so that the large calls a client may send (up to
+// the bus's limit) are still mapped and returned, and the heap keeps at most a few MiB free.
+// (Every buffer that held plain data is wiped before it is freed.)
 void keep_large_buffers() {
-    constexpr int kLarge = 64 << 20;
-    (void)mallopt(M_MMAP_THRESHOLD, kLarge);
-    (void)mallopt(M_TRIM_THRESHOLD, 2 * kLarge);
+    constexpr int kMiB = 1 << 20;
+    (void)mallopt(M_MMAP_THRESHOLD, 2 * kMiB);
+    (void)mallopt(M_TRIM_THRESHOLD, 4 * kMiB);
 }
 
 void setup_misc() {
