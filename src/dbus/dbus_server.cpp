@@ -61,6 +61,15 @@ bool DbusServer::is_connected() const {
     return m_connection && dbus_connection_get_is_connected(m_connection.get());
 }
 
+namespace {
+
+// The bus announces each client that leaves with the loss of its unique name.
+constexpr const char* kDepartures =
+    "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
+    "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg2=''";
+
+}  // namespace
+
 void DbusServer::disconnect() {
     if (!m_connection) {
         return;
@@ -69,6 +78,11 @@ void DbusServer::disconnect() {
     // longer hand a message to tables or sessions that are about to go.
     for (const auto& [path, entry] : m_handlers) {
         dbus_connection_unregister_object_path(m_connection.get(), path.c_str());
+    }
+    if (m_watching_departures) {
+        dbus_bus_remove_match(m_connection.get(), kDepartures, nullptr);
+        dbus_connection_remove_filter(m_connection.get(), &DbusServer::departure_filter, this);
+        m_watching_departures = false;
     }
     m_connection.reset();
 }
@@ -80,7 +94,31 @@ void DbusServer::create_loop() {
 void DbusServer::setup_connection() {
     if (m_connection) {
         dbus_connection_setup_with_g_main(m_connection.get(), nullptr);
+        // A session of a client that has left is forgotten: its keys go with it, and a daemon
+        // with many short-lived clients does not grow. Its disk stays as it is.
+        if (!m_watching_departures &&
+            dbus_connection_add_filter(m_connection.get(), &DbusServer::departure_filter, this,
+                                       nullptr)) {
+            m_watching_departures = true;
+            dbus_bus_add_match(m_connection.get(), kDepartures, nullptr);
+        }
     }
+}
+
+DBusHandlerResult DbusServer::departure_filter(DBusConnection*, DBusMessage* message, void* data) {
+    // Only the bus itself can send as "org.freedesktop.DBus".
+    if (dbus_message_is_signal(message, DBUS_INTERFACE_DBUS, "NameOwnerChanged") &&
+        dbus_message_has_sender(message, DBUS_SERVICE_DBUS)) {
+        const char* name = nullptr;
+        const char* old_owner = nullptr;
+        const char* new_owner = nullptr;
+        if (dbus_message_get_args(message, nullptr, DBUS_TYPE_STRING, &name, DBUS_TYPE_STRING,
+                                  &old_owner, DBUS_TYPE_STRING, &new_owner, DBUS_TYPE_INVALID) &&
+            name[0] == ':' && new_owner[0] == '\0') {
+            static_cast<DbusServer*>(data)->unregister_connection(name);
+        }
+    }
+    return DBUS_HANDLER_RESULT_NOT_YET_HANDLED;
 }
 
 void DbusServer::start() {

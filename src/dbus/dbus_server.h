@@ -122,6 +122,9 @@ class DbusServer {
     // the caller's session and calls the handler bound to the message's interface and
     // member under that path. Declines (the bus library then answers "unknown method")
     // whatever it cannot hand to a handler.
+    // Forgets the session of a client whose unique name the bus reports lost.
+    static DBusHandlerResult departure_filter(DBusConnection* connection, DBusMessage* message,
+                                              void* data);
     static DBusHandlerResult primary_handler(DBusConnection* connection, DBusMessage* message,
                                              void* user_data);
 
@@ -135,6 +138,7 @@ class DbusServer {
     // The bus library keeps the address of each table: entries are only appended.
     std::deque<DBusObjectPathVTable> m_tables;
     std::map<std::string, transfer_session> m_sessions;
+    bool m_watching_departures = false;
     std::string m_name;
     std::unordered_map<std::string, path_entry> m_handlers;
     ztl::StoreManager m_manager;

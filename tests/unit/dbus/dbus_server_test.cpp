@@ -102,6 +102,14 @@ TEST_F(DbusServerBus, RegistrationNeedsANamedConnectionAndRefusesADuplicateMetho
     EXPECT_EQ(call("/ru/quorvex/system/control", "ru.quorvex.system.control", "Unknown"),
               DBUS_ERROR_UNKNOWN_METHOD);
     EXPECT_EQ(m_server.connection_count(), 1u);
+    // A client that leaves is forgotten.
+    m_client.reset();
+    EXPECT_TRUE(zt_testing::wait_until(
+        [&] {
+            g_main_context_iteration(nullptr, FALSE);
+            return m_server.connection_count() == 0;
+        },
+        10s));
 }
 
 TEST_F(DbusServerBus, StopIsFinalAndASignalNeedsTheConnection) {
