@@ -295,7 +295,8 @@ TEST_F(SessionBus, BothHandshakesEndInAnEncryptedSession) {
 }
 
 // The session key depends on the account's token, and a handshake without it never opens:
-// a client that skips the token, or uses another one, gets no request accepted.
+// a client that skips the token, or uses another one, gets no request accepted (the right
+// token in its place opens one, as in the test above).
 TEST_F(SessionBus, OnlyTheAccountsTokenOpensASession) {
     using edit = std::function<void(std::vector<handshake_step>&)>;
     const auto refused_token = [](auto& s) {
@@ -310,7 +311,6 @@ TEST_F(SessionBus, OnlyTheAccountsTokenOpensASession) {
         std::error_code complete_error;
         std::optional<std::error_code> request_error;  // none: SetupComplete refused
     } cases[] = {
-        {"right token", kToken, nullptr, {}, accepted},
         {"token before the IV", kToken, [](auto& s) { std::swap(s[6], s[7]); }, {}, accepted},
         {"client uses another token", {9, 9}, nullptr, {}, transfer_error::data_corrupted},
         {"client uses no token", {}, nullptr, {}, transfer_error::data_corrupted},
