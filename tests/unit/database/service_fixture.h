@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "../crypto/fake_provider.h"
 #include "crypto/crypto_factory.h"
 #include "database/database.h"
 #include "database/serializer.h"
-#include "fake_provider.h"
 #include "ztcrypto/ztcrypto.h"
 
 namespace testing_db {
