@@ -37,13 +37,59 @@ class plain_encrypter : public SymmetricEncrypter {
 // What a scripted_factory does differently from the real provider.
 struct script {
     bool throw_in_initialize = false;
+    // create_hash / create_key_agreement throw, as for a provider without them.
+    bool refuse_hash = false;
+    bool refuse_key_agreement = false;
     // create_random throws while *refuse_random is true.
     std::shared_ptr<bool> refuse_random;
     // Symmetric key imports throw while *refuse_key_import is true, as they do for a key
     // sealed under another password.
     std::shared_ptr<bool> refuse_key_import;
+    // Asymmetric container imports throw while *refuse_asymmetric_import is true.
+    std::shared_ptr<bool> refuse_asymmetric_import;
     // Symmetric algorithms hand out plain_encrypters of this block size.
     std::optional<std::size_t> plain_block;
+};
+
+// Throws as the provider does, when fail is set.
+inline void fail_if(bool fail, const char* method) {
+    if (fail) {
+        throw Exception("scripted failure", Exception::backend_failure, method);
+    }
+}
+inline bool set(const std::shared_ptr<bool>& flag) {
+    return flag && *flag;
+}
+
+// A real asymmetric key changed as the script says.
+class scripted_asymmetric : public AsymmetcricEncrypterBase {
+  public:
+    scripted_asymmetric(std::shared_ptr<AsymmetcricEncrypterBase> real, script s)
+        : m_real(std::move(real)), m_script(std::move(s)) {}
+    bool is_ready(int mode) const override { return m_real->is_ready(mode); }
+    void initialize() override { m_real->initialize(); }
+    void import_container(const std::uint8_t* data, std::size_t size,
+                          const std::wstring& password) override {
+        fail_if(set(m_script.refuse_asymmetric_import), "import_container");
+        m_real->import_container(data, size, password);
+    }
+    std::vector<std::uint8_t> export_public_key(int mode) const override {
+        return m_real->export_public_key(mode);
+    }
+    void import_public_key(const std::uint8_t* data, std::size_t size) override {
+        m_real->import_public_key(data, size);
+    }
+    bool has_private_key() const override { return m_real->has_private_key(); }
+    std::vector<std::uint8_t> encrypt(const std::uint8_t* data, std::size_t size) const override {
+        return m_real->encrypt(data, size);
+    }
+    RawMemoryDefault decrypt(const std::uint8_t* data, std::size_t size) const override {
+        return m_real->decrypt(data, size);
+    }
+
+  private:
+    std::shared_ptr<AsymmetcricEncrypterBase> m_real;
+    script m_script;
 };
 
 // A real symmetric algorithm changed as the script says.
@@ -54,9 +100,7 @@ class scripted_symmetric : public SymmetricAlgoritmBase {
     bool is_key_ready() const override { return m_real->is_key_ready(); }
     void import_key(const std::wstring& password, const std::uint8_t* data,
                     std::size_t size) override {
-        if (m_script.refuse_key_import && *m_script.refuse_key_import) {
-            throw Exception("scripted failure", Exception::backend_failure, "import_key");
-        }
+        fail_if(set(m_script.refuse_key_import), "import_key");
         m_real->import_key(password, data, size);
     }
     void import_wrapped_key(const std::uint8_t* data, std::size_t size,
@@ -92,16 +136,24 @@ class scripted_factory : public CryptoFactoryDef {
   public:
     explicit scripted_factory(script s) : m_script(std::move(s)) {}
     void initialize(const std::uint8_t* data, std::size_t size) override {
-        if (m_script.throw_in_initialize) {
-            throw Exception("scripted failure", Exception::backend_failure, "initialize");
-        }
+        fail_if(m_script.throw_in_initialize, "initialize");
         CryptoFactoryDef::initialize(data, size);
     }
     std::shared_ptr<RandomBase> create_random(const std::wstring& name) override {
-        if (m_script.refuse_random && *m_script.refuse_random) {
-            throw Exception("scripted failure", Exception::backend_failure, "create_random");
-        }
+        fail_if(set(m_script.refuse_random), "create_random");
         return CryptoFactoryDef::create_random(name);
+    }
+    std::shared_ptr<HashAlgorithmBase> create_hash(const std::wstring& name) override {
+        fail_if(m_script.refuse_hash, "create_hash");
+        return CryptoFactoryDef::create_hash(name);
+    }
+    std::shared_ptr<DiffieHellmanBase> create_key_agreement(const std::wstring& name) override {
+        fail_if(m_script.refuse_key_agreement, "create_key_agreement");
+        return CryptoFactoryDef::create_key_agreement(name);
+    }
+    std::shared_ptr<AsymmetcricEncrypterBase> create_asymmetric(const std::wstring& name) override {
+        return std::make_shared<scripted_asymmetric>(CryptoFactoryDef::create_asymmetric(name),
+                                                     m_script);
     }
     std::shared_ptr<SymmetricAlgoritmBase> create_symmetric(const std::wstring& name) override {
         return std::make_shared<scripted_symmetric>(CryptoFactoryDef::create_symmetric(name),

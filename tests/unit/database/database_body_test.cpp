@@ -83,13 +83,11 @@ class WithAlice : public ::testing::Test {
 using DatabaseBodyRead = WithAlice;
 using DatabaseEntries = WithAlice;
 
-TEST_F(DatabaseBodyRead, EmptyFrameIsRejectedAndChangesNothing) {
+// An empty frame is refused and changes nothing; sections of unknown signatures are skipped.
+TEST_F(DatabaseBodyRead, EmptyFramesAreRefusedAndUnknownSectionsSkipped) {
     EXPECT_FALSE(m_database.deserialize(bytes{}));
     EXPECT_FALSE(m_database.deserialize(bytes(8, 0)));
     EXPECT_EQ(m_database.get_user_list().size(), 1u);
-}
-
-TEST_F(DatabaseBodyRead, UnknownAndShortSignatureSectionsAreSkipped) {
     const auto body = sections(m_database);  // users, ids
     Database loaded;
     ASSERT_TRUE(loaded.deserialize(frame_of({

