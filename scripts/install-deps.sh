@@ -10,7 +10,7 @@ packages=(
     gettext dbus-daemon dbus-bin libglib2.0-bin systemd openssl util-linux e2fsprogs jq
     mount libfuse3-dev fuse3
     groff-base man-db
-    dpkg-dev file binutils
+    dpkg-dev file binutils psmisc
     clang-format clang-tidy
 )
 
