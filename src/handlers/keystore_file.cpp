@@ -62,7 +62,9 @@ int open_no_links(int directory, const char* path, int flags) {
 bool keystore_file::read(const std::string& path, std::vector<unsigned char>& data,
                          std::error_code& ec) {
     const auto slash = path.find_last_of('/');
-    if (path.empty() || path.front() != '/' || slash == path.size() - 1) {
+    // A NUL would end the path the kernel sees before the one that was checked.
+    if (path.empty() || path.front() != '/' || slash == path.size() - 1 ||
+        path.find('\0') != std::string::npos) {
         ec = std::make_error_code(std::errc::invalid_argument);
         return false;
     }

@@ -69,7 +69,10 @@ bool check_mount_directory(const std::string& path, uid_t owner, std::error_code
 
 bool check_container_path(const std::string& path, std::error_code& ec) {
     ec = ztctl_error::invalid_request_format;
-    if (path.size() < 2 || path.front() != '/' || path.back() == '/') {
+    // The kernel reads a path only up to its first NUL: a "/root/..\0" would pass the
+    // component test below and still name "/".
+    if (path.size() < 2 || path.front() != '/' || path.back() == '/' ||
+        path.find('\0') != std::string::npos) {
         return false;
     }
     std::string directory;

@@ -176,7 +176,7 @@ TEST_F(Disks, FailedCreationsLeaveNothingAttached) {
     ASSERT_EQ(::mkdir(m_box->host_path("/run/shared").c_str(), 0777), 0);
     ASSERT_EQ(::chmod(m_box->host_path("/run/shared").c_str(), 01777), 0);
     const struct {
-        const char* path;
+        std::string path;
         std::uint64_t size;
         const char* fs;
         int error;
@@ -189,10 +189,12 @@ TEST_F(Disks, FailedCreationsLeaveNothingAttached) {
         {"run/disks/relative.img", kSize, "ext4", 8196, false},
         {"/run/disks/../disks/dots.img", kSize, "ext4", 8196, false},
         {"/run/shared/alice.img", kSize, "ext4", 8196, false},
+        // The kernel would read only up to the NUL and create /run/disks/nul.img.
+        {std::string("/run/disks/nul.img\0", 19), kSize, "ext4", 8196, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(create("alice", c.path, c.size, c.fs), c.error) << c.path;
-        EXPECT_EQ(m_box->exists(c.path[0] == '/' ? c.path : std::string("/") + c.path), c.file_left)
+        EXPECT_EQ(m_box->exists(c.path[0] == '/' ? c.path.c_str() : "/" + c.path), c.file_left)
             << c.path;
         EXPECT_EQ(attached_loops(), m_loops_before) << c.path;
     }
