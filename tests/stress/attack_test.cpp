@@ -606,7 +606,10 @@ TEST_F(Attack, MalformedCallsFromEightConnectionsLeaveTheDaemonServingAndItsData
         }
     }
     ASSERT_TRUE(m_daemon.running()) << "wait status " << m_daemon.wait(10s).value_or(-1);
+#if !defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer keeps freed memory in quarantine; the bound holds for the real build.
     EXPECT_LT(rss_after, rss_before + 5u * 1024 * 1024);
+#endif
 
     // The administrator's session of before still works, and an honest newcomer completes
     // the handshake and gets the key.
