@@ -93,6 +93,12 @@ bool transfer_server::open(std::error_code& ec) {
     }
     switch (words(get_header(), get_metadata())) {
         case words(header::open_unsafe, phase::confirm):
+            // A session already on its way to encryption must not become an established
+            // clear one: requests would pass the encrypted check and be answered in the clear.
+            if (is_session_secured()) {
+                ec = transfer_error::invalid_start_condition;
+                return false;
+            }
             if (!accept(ec)) {
                 return false;
             }
