@@ -48,6 +48,50 @@ std::vector<std::string_view> fields(std::string_view line, std::string_view sep
     return out;
 }
 
+// Field n (from 0) of a line of fields separated by spaces or tabs; empty when there is none.
+// Used on every maps line of every process, so it builds nothing.
+std::string_view nth_field(std::string_view line, std::size_t n) {
+    constexpr std::string_view separators = " \t";
+    for (std::size_t i = 0;; --n) {
+        const auto start = line.find_first_not_of(separators, i);
+        if (start == std::string_view::npos) {
+            return {};
+        }
+        const auto end = std::min(line.find_first_of(separators, start), line.size());
+        if (n == 0) {
+            return line.substr(start, end - start);
+        }
+        i = end;
+    }
+}
+
+// A file of /proc read whole into buffer, which keeps its storage from one file to the next:
+// a scan reads thousands of them. No fstat first, as these files report no size; plain open
+// and read, so that the preload of the test driver answers its files too.
+bool read_proc_file(int dir_fd, const char* name, std::string& buffer) {
+    constexpr std::size_t kFirstRoom = 64 * 1024;
+    const unique_fd fd(::openat(dir_fd, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd) {
+        return false;
+    }
+    buffer.resize(std::max(buffer.capacity(), kFirstRoom));
+    std::size_t done = 0;
+    for (;;) {
+        if (done == buffer.size()) {
+            buffer.resize(buffer.size() * 2);
+        }
+        const ssize_t got = ::read(fd.get(), buffer.data() + done, buffer.size() - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            buffer.resize(done);
+            return got == 0;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+}
+
 // Calls f with each line until it returns true.
 template <typename F>
 void for_each_line(std::string_view text, F&& f) {
@@ -82,13 +126,96 @@ struct dir_closer {
 };
 using dir_ptr = std::unique_ptr<DIR, dir_closer>;
 
-// The identity of a mount namespace link, or nothing when it cannot be read.
-std::optional<std::pair<dev_t, ino_t>> mount_namespace(const std::string& proc_dir) {
+// The identity of the mount namespace of the process whose /proc directory is proc, or
+// nothing when it cannot be read.
+std::optional<std::pair<dev_t, ino_t>> mount_namespace(int proc) {
     struct stat st {};
-    if (::stat((proc_dir + "/ns/mnt").c_str(), &st) != 0) {
+    if (::fstatat(proc, "ns/mnt", &st, 0) != 0) {
         return std::nullopt;
     }
     return std::make_pair(st.st_dev, st.st_ino);
+}
+
+// The target of the link name in the directory dir, empty when it cannot be read.
+std::string read_link_at(int dir, const char* name) {
+    char target[4096];
+    const ssize_t n = ::readlinkat(dir, name, target, sizeof target);
+    return n > 0 && static_cast<std::size_t>(n) < sizeof target
+               ? std::string(target, static_cast<std::size_t>(n))
+               : std::string();
+}
+
+// Whether a descriptor listed in the "fdinfo" of the process directory proc is on mount
+// mount_id. The listing is read with getdents64 into a buffer of its own: a scan lists the
+// descriptors of every process, and opendir would add two calls each time.
+bool any_fd_on_mount(int proc, std::uint32_t mount_id) {
+    const unique_fd listed(::openat(proc, "fdinfo", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!listed) {
+        return false;
+    }
+    alignas(dirent64) char entries[8192];
+    std::string link = "fd/";
+    std::string fdinfo = "fdinfo/";
+    std::string text;
+    for (;;) {
+        const ssize_t got = ::getdents64(listed.get(), entries, sizeof entries);
+        if (got <= 0) {
+            return false;
+        }
+        for (ssize_t at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
+            at += entry->d_reclen;
+            if (!is_digit(entry->d_name)) {
+                continue;
+            }
+            // statx follows the descriptor's link to the open file, the same mount as the
+            // fdinfo names, in one call instead of five. AT_STATX_DONT_SYNC keeps a FUSE or
+            // network file system from being asked, so a hung server cannot hang the scan.
+            struct statx st {};
+            link.resize(3);
+            link += entry->d_name;
+            if (::statx(proc, link.c_str(), AT_STATX_DONT_SYNC | AT_NO_AUTOMOUNT, STATX_MNT_ID,
+                        &st) == 0 &&
+                (st.stx_mask & STATX_MNT_ID) != 0) {
+                if (st.stx_mnt_id == mount_id) {
+                    return true;
+                }
+                continue;
+            }
+            // No mount id from statx (a kernel before 5.8, a file system that refuses root,
+            // no such link): the fdinfo tells.
+            fdinfo.resize(7);
+            fdinfo += entry->d_name;
+            if (read_proc_file(proc, fdinfo.c_str(), text) && is_fd_on_mnt_id(text, mount_id)) {
+                return true;
+            }
+        }
+    }
+}
+
+// how_held on the process directory opened as proc.
+std::optional<hold> how_held_at(int proc, const dev_info& device, bool same_namespace) {
+    if (same_namespace && is_cwd_contain_mounted_dir(read_link_at(proc, "cwd"), device.mount_dir)) {
+        return hold::working_directory;
+    }
+    if (same_namespace &&
+        is_cwd_contain_mounted_dir(read_link_at(proc, "root"), device.mount_dir)) {
+        return hold::root;
+    }
+    if (device.mount_id != UINT32_MAX && any_fd_on_mount(proc, device.mount_id)) {
+        return hold::open_file;
+    }
+    // Kept from one process to the next: a scan reads the maps of every process.
+    thread_local std::string maps;
+    if (read_proc_file(proc, "maps", maps) && is_maps_suit(maps, device.major, device.minor)) {
+        return hold::mapping;
+    }
+    return std::nullopt;
+}
+
+// The process directory, opened only to name the files in it.
+unique_fd open_process_dir(const char* path) {
+    return unique_fd(::open(path, O_PATH | O_DIRECTORY | O_CLOEXEC));
 }
 
 // Whether the process of pidfd has ended (or the pidfd cannot tell).
@@ -230,11 +357,7 @@ bool to_uint32_from_hex(std::string_view text, std::uint32_t& value) noexcept {
 }
 
 std::string read_link(const std::string& path) {
-    char target[4096];
-    const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
-    return n > 0 && static_cast<std::size_t>(n) < sizeof target
-               ? std::string(target, static_cast<std::size_t>(n))
-               : std::string();
+    return read_link_at(AT_FDCWD, path.c_str());
 }
 
 std::string get_cwd(const std::string& proc_dir) {
@@ -264,22 +387,8 @@ bool is_fd_on_mnt_id(std::string_view fdinfo, std::uint32_t mount_id) {
 }
 
 bool is_fdinfo_dir_suit(const std::string& proc_dir, std::uint32_t mount_id) {
-    if (mount_id == UINT32_MAX) {
-        return false;
-    }
-    const std::string dir_path = proc_dir + "/fdinfo";
-    const dir_ptr dir(::opendir(dir_path.c_str()));
-    if (!dir) {
-        return false;
-    }
-    std::string text;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        if (is_digit(entry->d_name) && read_text(dir_path + "/" + entry->d_name, text) &&
-            is_fd_on_mnt_id(text, mount_id)) {
-            return true;
-        }
-    }
-    return false;
+    const unique_fd proc = open_process_dir(proc_dir.c_str());
+    return mount_id != UINT32_MAX && proc && any_fd_on_mount(proc.get(), mount_id);
 }
 
 bool is_maps_suit(std::string_view maps, std::uint32_t major, std::uint32_t minor) {
@@ -288,15 +397,13 @@ bool is_maps_suit(std::string_view maps, std::uint32_t major, std::uint32_t mino
     }
     bool found = false;
     for_each_line(maps, [&](std::string_view line) {
-        const auto f = fields(line);
-        if (f.size() < 4) {
-            return false;
-        }
-        const auto colon = f[3].find(':');
+        // address, permissions, offset, then the device as hexadecimal major:minor
+        const auto device = nth_field(line, 3);
+        const auto colon = device.find(':');
         std::uint32_t a = 0;
         std::uint32_t b = 0;
-        found = colon != std::string_view::npos && to_uint32_from_hex(f[3].substr(0, colon), a) &&
-                to_uint32_from_hex(f[3].substr(colon + 1), b) && a == major && b == minor;
+        found = colon != std::string_view::npos && to_uint32_from_hex(device.substr(0, colon), a) &&
+                to_uint32_from_hex(device.substr(colon + 1), b) && a == major && b == minor;
         return found;
     });
     return found;
@@ -320,21 +427,8 @@ std::optional<uid_t> get_status_uid(std::string_view status) {
 
 std::optional<hold> how_held(const std::string& proc_dir, const dev_info& device,
                              bool same_namespace) {
-    if (same_namespace && is_cwd_contain_mounted_dir(get_cwd(proc_dir), device.mount_dir)) {
-        return hold::working_directory;
-    }
-    if (same_namespace &&
-        is_cwd_contain_mounted_dir(read_link(proc_dir + "/root"), device.mount_dir)) {
-        return hold::root;
-    }
-    if (is_fdinfo_dir_suit(proc_dir, device.mount_id)) {
-        return hold::open_file;
-    }
-    std::string maps;
-    if (read_text(proc_dir + "/maps", maps) && is_maps_suit(maps, device.major, device.minor)) {
-        return hold::mapping;
-    }
-    return std::nullopt;
+    const unique_fd proc = open_process_dir(proc_dir.c_str());
+    return proc ? how_held_at(proc.get(), device, same_namespace) : std::nullopt;
 }
 
 std::vector<holder> get_pid_list(const std::string& device_path, std::error_code& ec,
@@ -351,7 +445,8 @@ std::vector<holder> get_pid_list(const std::string& device_path, std::error_code
         ec = {errno, std::generic_category()};
         return {};
     }
-    const auto ours = mount_namespace("/proc/self");
+    const unique_fd self_dir = open_process_dir("/proc/self");
+    const auto ours = self_dir ? mount_namespace(self_dir.get()) : std::nullopt;
     const pid_t self = ::getpid();
     std::vector<holder> out;
     std::string text;
@@ -367,26 +462,29 @@ std::vector<holder> get_pid_list(const std::string& device_path, std::error_code
         if (!found.pidfd) {
             continue;  // gone already
         }
-        const std::string dir = std::string("/proc/") + entry->d_name;
-        const auto theirs = mount_namespace(dir);
-        const auto how = how_held(dir, device, ours && theirs && *ours == *theirs);
+        const unique_fd dir = open_process_dir((std::string("/proc/") + entry->d_name).c_str());
+        if (!dir) {
+            continue;
+        }
+        const auto theirs = mount_namespace(dir.get());
+        const auto how = how_held_at(dir.get(), device, ours && theirs && *ours == *theirs);
         if (!how || has_ended(found.pidfd)) {
             continue;
         }
         found.how = *how;
         std::optional<uid_t> uid;
-        if (read_text(dir + "/status", text)) {
+        if (read_proc_file(dir.get(), "status", text)) {
             uid = get_status_uid(text);
         }
         struct stat st {};
-        if (!uid && ::stat(dir.c_str(), &st) == 0) {
+        if (!uid && ::fstat(dir.get(), &st) == 0) {
             uid = st.st_uid;  // the effective uid, when the status cannot tell the real one
         }
         if (uid) {
             found.uid = *uid;
             found.user = get_user_name(*uid);
         }
-        if (read_text(dir + "/comm", text)) {
+        if (read_proc_file(dir.get(), "comm", text)) {
             found.command = printable(text.substr(0, text.find('\n')));
         }
         out.push_back(std::move(found));
