@@ -2,7 +2,8 @@
 // write, fsync or rename (the fault injector of testing/fault, preloaded into the real
 // daemon): after a restart the database loads and holds the state before the registration
 // or the state after it, never a third; "database.bin.back" is always a valid earlier
-// version; a failed save answers the error and leaves the files as they were.
+// version; a failed save answers the error and leaves the files as they were, also when the
+// service directory's file system is really full.
 //
 // ZT_LONG_TESTS=1 runs each crash point 100 times instead of twice.
 
@@ -90,6 +91,13 @@ class DatabaseFaults : public ::testing::Test {
         return reply.error().value();
     }
 
+    // Runs argv in the sandbox; its exit status (-1 when it did not end in time).
+    int run(const std::vector<std::string>& argv) {
+        auto child = m_box->spawn(argv);
+        const auto status = child.wait(30s);
+        return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
+    }
+
     bool registered(const std::string& name) {
         return m_client->call_clear(ds::auth::identify_user(), text(name)).is_true();
     }
@@ -170,6 +178,34 @@ TEST_F(DatabaseFaults, FailedSaveAnswersTheErrorAndChangesNothing) {
         m_daemon.signal(SIGKILL);  // a stop would save
         m_daemon.wait(30s);
     }
+}
+
+// The service directory on a small tmpfs filled to the last page: the save fails with
+// ENOSPC, the files stay as they were, and once there is room again the same registration
+// succeeds, so the daemon kept no trace of the failed one.
+TEST_F(DatabaseFaults, FullFileSystemAnswersNoSpaceAndTheRetrySucceeds) {
+    restore();
+    const std::string service = m_box->read_file(kDir + "/service.bin").value();
+    ASSERT_EQ(run({"/bin/mount", "-t", "tmpfs", "-o", "size=1m,mode=0700", "zt-full", kDir}), 0);
+    m_box->write_file(kDir + "/service.bin", service, 0600);
+    restore();
+    start();
+    const std::string filler = kDir + "/filler";
+    EXPECT_NE(run({"/bin/sh", "-c", "exec cat /dev/zero > " + filler}), 0);  // ENOSPC ends it
+
+    EXPECT_EQ(register_alice(), ENOSPC);
+    EXPECT_FALSE(registered("alice"));
+    EXPECT_EQ(m_box->read_file(kDatabase), m_database);
+    EXPECT_EQ(m_box->read_file(kBackup), m_backup);
+    EXPECT_FALSE(m_box->exists(kDatabase + ".new"));
+    EXPECT_FALSE(m_box->exists(kBackup + ".new"));
+
+    ASSERT_EQ(run({"/bin/rm", filler}), 0);
+    EXPECT_EQ(register_alice(), 0);
+    EXPECT_TRUE(registered("alice"));
+    EXPECT_EQ(m_box->read_file(kBackup), m_database);
+    stop();
+    EXPECT_EQ(run({"/bin/umount", kDir}), 0);
 }
 
 }  // namespace
