@@ -106,6 +106,15 @@ void check_process_files(const std::string& table, std::uint32_t id, std::uint32
                                "\t" + value + "\t" + value + "\t" + value + "\n";
     const auto found = os::get_status_uid(status + table);
     check(found && *found == static_cast<uid_t>(uid));
+
+    // The command may hold any bytes, parentheses too: the fields count from the last ")".
+    char state = 0;
+    std::uint64_t start = 0;
+    (void)os::get_stat_start(table, state, start);
+    const std::string stat = "42 (" + table +
+                             ") S 1 42 42 0 -1 4194560 97 0 0 0 0 0 0 0 20 0 1 0 " + value +
+                             " 5632000 130 18446744073709551615\n";
+    check(os::get_stat_start(stat, state, start) && state == 'S' && start == uid);
 }
 
 void check_below(const std::string& cwd, const std::string& dir) {

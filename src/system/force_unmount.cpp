@@ -18,14 +18,10 @@ namespace {
 // How long the killed processes are given to let go of the file system.
 constexpr std::chrono::milliseconds kExitWait{2000};
 
-bool send(const os::holder& process, int sig) {
-    return ::syscall(SYS_pidfd_send_signal, process.pidfd.get(), sig, nullptr, 0) == 0;
-}
-
 // Signals every process with sig and notes those it reached (each process once).
 void signal_all(const std::vector<os::holder>& processes, int sig, force_result& result) {
     for (const auto& process : processes) {
-        if (!send(process, sig)) {
+        if (!os::send_signal(process, sig)) {
             continue;  // ended already
         }
         const bool known =
@@ -37,15 +33,22 @@ void signal_all(const std::vector<os::holder>& processes, int sig, force_result&
     }
 }
 
-// Waits until every process has ended (its pidfd readable) or the time is up.
+// Waits until every process has ended or the time is up: on its pidfd, or without one by
+// looking again every few milliseconds.
 void wait_gone(const std::vector<os::holder>& processes) {
+    constexpr std::chrono::milliseconds kLookAgain{5};
     const auto deadline = std::chrono::steady_clock::now() + kExitWait;
     for (const auto& process : processes) {
         pollfd entry{process.pidfd.get(), POLLIN, 0};
         for (;;) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) != -1 ||
+            if (left.count() <= 0 || os::has_ended(process)) {
+                break;
+            }
+            const auto wait = process.pidfd ? left : std::min(left, kLookAgain);
+            if (::poll(process.pidfd ? &entry : nullptr, process.pidfd ? 1 : 0,
+                       static_cast<int>(wait.count())) == -1 &&
                 errno != EINTR) {
                 break;
             }

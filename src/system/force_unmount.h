@@ -23,7 +23,8 @@ struct force_result {
 };
 
 // Ends the processes that use the file system mounted from device_path (SIGTERM, at once a
-// second scan, SIGKILL for those still there; always through the pidfds the scans opened),
+// second scan, SIGKILL for those still there; through the pidfds the scans opened, by pid
+// where there are none),
 // waits up to two seconds for the killed ones to be gone, then unmounts mount_dir. unmounted
 // is true when the unmount succeeded. A failed unmount with the system call's errno leaves it
 // in ec; another failure clears ec (the caller reports its own unmount failure). A scan error

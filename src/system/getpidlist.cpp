@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -218,13 +219,11 @@ unique_fd open_process_dir(const char* path) {
     return unique_fd(::open(path, O_PATH | O_DIRECTORY | O_CLOEXEC));
 }
 
-// Whether the process of pidfd has ended (or the pidfd cannot tell).
-bool has_ended(const unique_fd& pidfd) {
-    pollfd entry{pidfd.get(), POLLIN, 0};
-    int ready;
-    while ((ready = ::poll(&entry, 1, 0)) < 0 && errno == EINTR) {
-    }
-    return ready != 0;
+// The state and start time of the process pid now; false when it has no /proc entry.
+bool process_start(pid_t pid, char& state, std::uint64_t& start_time) {
+    std::string text;
+    return read_proc_file(AT_FDCWD, ("/proc/" + std::to_string(pid) + "/stat").c_str(), text) &&
+           get_stat_start(text, state, start_time);
 }
 
 // A command name fit for a log line and a listing.
@@ -345,6 +344,47 @@ bool get_device_info(const std::string& device_path, dev_info& device, std::erro
     return true;
 }
 
+bool get_stat_start(std::string_view stat, char& state, std::uint64_t& start_time) {
+    // "pid (comm) state ppid ..." with the start time the 22nd field, the 20th after the
+    // command; the command ends at the last ")".
+    const auto close = stat.rfind(')');
+    if (close == std::string_view::npos || stat.find('(') > close) {
+        return false;
+    }
+    const auto rest = stat.substr(close + 1);
+    const auto state_field = nth_field(rest, 0);
+    const auto start_field = nth_field(rest, 19);
+    if (state_field.size() != 1 || !is_digit(start_field) ||
+        !parse_number(start_field, start_time)) {
+        return false;
+    }
+    state = state_field[0];
+    return true;
+}
+
+bool has_ended(const holder& process) {
+    if (process.pidfd) {
+        pollfd entry{process.pidfd.get(), POLLIN, 0};
+        int ready;
+        while ((ready = ::poll(&entry, 1, 0)) < 0 && errno == EINTR) {
+        }
+        return ready != 0;
+    }
+    char state = 0;
+    std::uint64_t start_time = 0;
+    return !process_start(process.pid, state, start_time) || state == 'Z' || state == 'X' ||
+           start_time != process.start_time;
+}
+
+bool send_signal(const holder& process, int sig) {
+    if (process.pidfd) {
+        return ::syscall(SYS_pidfd_send_signal, process.pidfd.get(), sig, nullptr, 0) == 0;
+    }
+    // The pid could be taken by a later process between this check and the kill; the start
+    // time narrows that to the same clock tick, the best there is without a pidfd.
+    return !has_ended(process) && ::kill(process.pid, sig) == 0;
+}
+
 bool is_digit(std::string_view text) noexcept {
     return !text.empty() &&
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -457,9 +497,13 @@ std::vector<holder> get_pid_list(const std::string& device_path, std::error_code
             continue;
         }
         // Opened before the files are read, and checked after: what was read is then the
-        // process this pidfd names.
-        found.pidfd.reset(static_cast<int>(::syscall(SYS_pidfd_open, found.pid, 0)));
-        if (!found.pidfd) {
+        // process this pidfd names (without a pidfd: the process of this start time).
+        const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, found.pid, 0));
+        const int error = errno;
+        found.pidfd.reset(pidfd);
+        char state = 0;
+        if (!found.pidfd &&
+            (error == ESRCH || !process_start(found.pid, state, found.start_time))) {
             continue;  // gone already
         }
         const unique_fd dir = open_process_dir((std::string("/proc/") + entry->d_name).c_str());
@@ -468,7 +512,7 @@ std::vector<holder> get_pid_list(const std::string& device_path, std::error_code
         }
         const auto theirs = mount_namespace(dir.get());
         const auto how = how_held_at(dir.get(), device, ours && theirs && *ours == *theirs);
-        if (!how || has_ended(found.pidfd)) {
+        if (!how || has_ended(found)) {
             continue;
         }
         found.how = *how;

@@ -21,7 +21,9 @@ const char* hold_name(hold how) noexcept;
 
 // One process that holds a mount, seen by the scan. Its pidfd was opened before its files
 // were read and it was still running after, so a signal through the pidfd reaches the process
-// that was tested and never a later one with the same pid.
+// that was tested and never a later one with the same pid. Where the kernel gives no pidfd
+// (before 5.3, a seccomp filter, valgrind) the process is told from a later one with its pid
+// by its start time, read before its files.
 struct holder {
     pid_t pid = 0;
     uid_t uid = static_cast<uid_t>(-1);  // its real uid; all bits set when it could not be read
@@ -29,7 +31,18 @@ struct holder {
     std::string command;  // its "comm", every byte outside printable ASCII shown as '?'
     hold how = hold::working_directory;
     unique_fd pidfd;
+    std::uint64_t start_time = 0;  // without a pidfd: clock ticks after boot
 };
+
+// Whether the process has ended: its pidfd is readable; without one, its pid is gone, a zombie
+// or a later process.
+bool has_ended(const holder& process);
+// Sends sig to the process through its pidfd, or by pid while the pid still names it. False
+// when the signal was not sent (the process has ended).
+bool send_signal(const holder& process, int sig);
+// The state letter and the start time on a /proc/<pid>/stat text (the command in parentheses
+// may hold any bytes, ")" too); false when the text is not such a line.
+bool get_stat_start(std::string_view stat, char& state, std::uint64_t& start_time);
 
 // The device whose users are sought.
 struct dev_info {
