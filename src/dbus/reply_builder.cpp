@@ -130,11 +130,12 @@ reply_builder::reply_builder(const bytes& frame) {
 }
 
 bytes reply_builder::obtain() const {
-    Serializer frame;
-    frame.push_back(m_status.serialize());
-    frame.push_back(m_error.serialize());
-    frame.push_back(m_buffer);
-    return frame.serialize();
+    // Written straight into the reply: the payload is copied once, not twice.
+    frame_writer frame;
+    frame.add(m_status.serialize());
+    frame.add(m_error.serialize());
+    frame.add(m_buffer);
+    return std::move(frame).finish();
 }
 
 void reply_builder::pass(const bytes& input) {

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "database/frame_writer.h"
+
 // The reply payload of every request: a status, an error record and an optional result,
 // each encoded with the shared framing. The payload then travels through the session's
 // transfer context, encrypted or not.
@@ -104,6 +106,10 @@ class reply_builder {
 
     // The full reply; the builder is unchanged.
     bytes obtain() const;
+    // A success reply whose payload is a frame that fill(frame_writer&) writes in place: a
+    // long list is then encoded once, straight into the reply, not copied per level.
+    template <typename Fill>
+    static bytes success_frame(Fill&& fill);
     // Takes item 1 as the status, item 2 as the error, item 3 as the payload; missing items
     // read as empty.
     void pass(const bytes& frame);
@@ -126,3 +132,14 @@ class reply_builder {
     reply_error m_error;
     bytes m_buffer;
 };
+
+template <typename Fill>
+reply_builder::bytes reply_builder::success_frame(Fill&& fill) {
+    frame_writer reply;
+    reply.add(reply_status(reply_status_code::success).serialize());
+    reply.add(reply_error().serialize());
+    reply.begin_frame();
+    fill(reply);
+    reply.end_frame();
+    return std::move(reply).finish();
+}

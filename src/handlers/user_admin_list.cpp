@@ -1,7 +1,6 @@
 #include "handlers/user_admin_list.h"
 
 #include "daemon/ztctl_error.h"
-#include "database/serializer.h"
 #include "dbus/reply_builder.h"
 #include "foundation/i18n.h"
 #include "handlers/info_list.h"
@@ -15,9 +14,9 @@ void get_admin_list(transfer_session_safe& session, Database& database) {
         guard.ec = ztctl_error::session_not_open_or_unsafe;
         return;
     }
-    guard.reply = reply_builder(reply_status_code::success,
-                                handler_entry::info_list(database.get_admin_list()))
-                      .obtain();
+    guard.reply = reply_builder::success_frame([&](frame_writer& admins) {
+        handler_entry::add_info_records(admins, database.get_admin_list());
+    });
 }
 
 }  // namespace profile_manage_handler

@@ -1,7 +1,6 @@
 #include "handlers/user_status.h"
 
 #include "daemon/ztctl_error.h"
-#include "database/serializer.h"
 #include "dbus/reply_builder.h"
 #include "foundation/i18n.h"
 #include "handlers/info_list.h"
@@ -15,10 +14,11 @@ void status(transfer_session_safe& session, Database& database) {
         guard.ec = ztctl_error::session_not_open_or_unsafe;
         return;
     }
-    Serializer lists;
-    lists.push_back(handler_entry::info_list(database.get_user_list()));
-    lists.push_back(handler_entry::info_list(database.get_admin_list()));
-    guard.reply = reply_builder(reply_status_code::success, lists.serialize()).obtain();
+    // The users' list can be long: written once, straight into the reply.
+    guard.reply = reply_builder::success_frame([&](frame_writer& lists) {
+        handler_entry::add_info_list(lists, database.get_user_list());
+        handler_entry::add_info_list(lists, database.get_admin_list());
+    });
 }
 
 }  // namespace profile_manage_handler

@@ -1,5 +1,7 @@
 #include "database/serializer.h"
 
+#include "database/frame_writer.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -135,6 +137,38 @@ TEST(SerializerItems, QueueUseKeepsOrder) {
     EXPECT_EQ(s.size(), 1000u);
     EXPECT_EQ(*s.begin(), b(std::to_string(next_out)));
     EXPECT_EQ(s.pop_back(), b(std::to_string(next_in - 1)));
+}
+
+// The frame writer gives the bytes the item list gives for the same items, nested frames
+// (empty ones too) included, and refuses to close what is not open.
+TEST(FrameWriter, WritesWhatTheItemListEncodes) {
+    const auto frame_of = [](std::vector<bytes> items) {
+        Serializer s;
+        for (auto& item : items) {
+            s.push_back(std::move(item));
+        }
+        return s.serialize();
+    };
+    frame_writer writer;
+    writer.add(b("status"));
+    writer.add({});
+    writer.begin_frame();
+    writer.begin_frame();
+    writer.add(b("alice"));
+    writer.add(b("bob"));
+    writer.end_frame();
+    writer.begin_frame();
+    writer.end_frame();
+    writer.end_frame();
+    const bytes expected =
+        frame_of({b("status"), {}, frame_of({frame_of({b("alice"), b("bob")}), frame_of({})})});
+    EXPECT_EQ(std::move(writer).finish(), expected);
+    EXPECT_EQ(frame_writer().finish(), frame_of({}));
+
+    frame_writer unbalanced;
+    EXPECT_THROW(unbalanced.end_frame(), std::logic_error);
+    unbalanced.begin_frame();
+    EXPECT_THROW(std::move(unbalanced).finish(), std::logic_error);
 }
 
 }  // namespace
