@@ -77,9 +77,10 @@ host_state() {
 }
 
 if [ "$build" = 1 ]; then
-    scripts/install-deps.sh
+    # Standard output carries only the table.
+    scripts/install-deps.sh >&2
     cmake --preset release >/dev/null
-    cmake --build --preset release -j "$(nproc)"
+    cmake --build --preset release -j "$(nproc)" >&2
 fi
 
 out=$(mktemp -d)
