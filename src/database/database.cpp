@@ -543,7 +543,17 @@ void Database::clear() {
     m_users.clear();
 }
 
+Database::~Database() {
+    for (auto& [index, blob] : m_storage) {
+        util::wipe(blob);
+    }
+}
+
 void Database::update_storage(db::DatabaseStorageIndex index, bytes&& blob) {
+    const auto it = m_storage.find(index);
+    if (it != m_storage.end()) {
+        util::wipe(it->second);
+    }
     m_storage.insert_or_assign(index, std::move(blob));
 }
 
@@ -553,5 +563,9 @@ bytes Database::get_from_storage(db::DatabaseStorageIndex index) const {
 }
 
 void Database::remove_from_storage(db::DatabaseStorageIndex index) {
+    const auto it = m_storage.find(index);
+    if (it != m_storage.end()) {
+        util::wipe(it->second);
+    }
     m_storage.erase(index);
 }
