@@ -10,6 +10,7 @@
 #include "client/client_error.h"
 #include "client/keystore.h"
 #include "crypto/crypto_error.h"
+#include "foundation/defer.h"
 #include "session/transfer_error.h"
 
 namespace client {
@@ -195,7 +196,8 @@ bool session::secure_handshake(const std::string& account, const std::wstring& p
     if (!cipher.import_answer(answer, ec)) {
         return false;
     }
-    const bytes iv = cipher.random(kSessionIvSize, ec);
+    bytes iv = cipher.random(kSessionIvSize, ec);
+    const auto forget_iv = foundation::make_deferred([&iv] { wipe(iv); });
     if (ec || !step(s::setup(), setup, w(phase::set_iv), &iv, setup, w(phase::acknowledge), nullptr,
                     ec)) {
         return false;

@@ -1,8 +1,11 @@
 #include "client/session_cipher.h"
 
+#include <string.h>
+
 #include "crypto/blocks.h"
 #include "crypto/crypto_error.h"
 #include "crypto/guarded_call.h"
+#include "foundation/defer.h"
 
 namespace client {
 
@@ -11,6 +14,14 @@ namespace {
 // The password that seals the session key between the two provider objects of this
 // process; it never leaves it, so a fixed random one per cipher would add nothing.
 const std::wstring kTransportPassword = L"client session";
+
+// The fixed password above opens the sealed session key for anyone who reads it, and a
+// decrypted block is plaintext: both are wiped before their memory goes back.
+void wipe(std::vector<std::uint8_t>& data) noexcept {
+    if (!data.empty()) {
+        ::explicit_bzero(data.data(), data.size());
+    }
+}
 
 }  // namespace
 
@@ -56,6 +67,7 @@ bool session_cipher::create_encryptor(const bytes& iv, std::error_code& ec) {
     auto sealed = crypto::guarded_call(ec, crypto_error::export_key_material_error, [&] {
         return m_agreement->get_symmetric_key_container(kTransportPassword);
     });
+    const auto forget_key = foundation::make_deferred([&sealed] { wipe(sealed); });
     if (ec) {
         return false;
     }
@@ -68,7 +80,9 @@ bool session_cipher::create_encryptor(const bytes& iv, std::error_code& ec) {
         return false;
     }
     if (!crypto::guarded_call(ec, crypto_error::set_iv_error, [&] {
-            encrypter->set_iv(std::vector<std::uint8_t>(iv.begin(), iv.end()));
+            std::vector<std::uint8_t> copy(iv.begin(), iv.end());
+            const auto forget_iv = foundation::make_deferred([&copy] { wipe(copy); });
+            encrypter->set_iv(copy);
         })) {
         return false;
     }
@@ -109,8 +123,13 @@ session_cipher::bytes session_cipher::decrypt(const bytes& cipher, std::error_co
     }
     return crypto::guarded_call(ec, crypto_error::decrypt_failure, [&] {
         bytes out(cipher.size());
-        if (!cipher.empty()) {
-            m_encrypter->decrypt(cipher.data(), cipher.size(), out.data());
+        try {
+            if (!cipher.empty()) {
+                m_encrypter->decrypt(cipher.data(), cipher.size(), out.data());
+            }
+        } catch (...) {
+            wipe(out);
+            throw;
         }
         return out;
     });

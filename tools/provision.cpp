@@ -18,6 +18,7 @@
 #include "system/cast.h"
 #include "system/text.h"
 #include "system/unique_fd.h"
+#include "system/wipe.h"
 #include "ztcrypto/ztcrypto.h"
 
 namespace provision {
@@ -32,6 +33,8 @@ struct new_container {
     bytes public_key;
     bytes token;                 // the account's session token, derived from the container
     bytes key_agreement_public;  // the container's static key-agreement key
+
+    ~new_container() { util::wipe(token); }
 };
 
 // A new key container under password, and the public key of its asymmetric key.
@@ -55,8 +58,12 @@ bool create_container(crypto_factory& factory, const std::wstring& password, std
 }  // namespace
 
 std::wstring service_password(const bytes& secret) {
-    // The same conversion the daemon applies when it reads "service.bin".
-    return cast::to_wstring(util::hexlify(secret));
+    // The same conversion the daemon applies when it reads "service.bin"; the narrow text
+    // on the way is wiped.
+    std::string hex = util::hexlify(secret);
+    std::wstring password = cast::to_wstring(hex);
+    util::wipe(hex);
+    return password;
 }
 
 crypto_factory make_factory() {
@@ -95,7 +102,10 @@ bool make_service(crypto_factory& factory, std::time_t now, service_credentials&
 }
 
 bytes service_file(const service_credentials& service) {
-    bytes file = service.secret;
+    // Sized first: a growing buffer would leave a copy of the secret behind.
+    bytes file;
+    file.reserve(service.secret.size() + service.container.size());
+    file.insert(file.end(), service.secret.begin(), service.secret.end());
     file.insert(file.end(), service.container.begin(), service.container.end());
     return file;
 }

@@ -9,6 +9,7 @@
 #include "client/service_keys.h"
 #include "crypto/crypto_factory.h"
 #include "system/staged_file.h"
+#include "system/wipe.h"
 
 // Building blocks of the provisioning tool: the service secret and key container of
 // "service.bin", and the administrator entries of the first "database.bin".
@@ -23,18 +24,28 @@ inline constexpr std::uint32_t kAdminIterations = 600000;
 // count suffices.
 inline constexpr std::uint32_t kServiceIterations = 1000;
 
+// The records below hold secrets and wipe them when they go. (Being destructible only,
+// they are copied where they would be moved; every copy wipes its own bytes.)
+
 // The contents of "service.bin" and what the daemon derives from it.
 struct service_credentials {
     bytes secret;                      // 32 random bytes
     std::wstring password;             // 64 lower-case hexadecimal digits of the secret
     bytes container;                   // the service key container, sealed under password
     client::service_keys public_keys;  // what clients pin the service by
+
+    ~service_credentials() {
+        util::wipe(secret);
+        util::wipe(password);
+    }
 };
 
 // An administrator to create: account name and the password of its new key container.
 struct admin_request {
     std::string name;
     std::wstring password;
+
+    ~admin_request() { util::wipe(password); }
 };
 
 // An administrator as created: its container and token also go to the client.
@@ -43,6 +54,8 @@ struct admin_result {
     std::uint64_t id = 0;
     bytes container;
     bytes token;
+
+    ~admin_result() { util::wipe(token); }
 };
 
 // The password the daemon derives from a service secret: two lower-case hexadecimal digits

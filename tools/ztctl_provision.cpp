@@ -1,4 +1,6 @@
 // ztctl-provision: creates the service directory of ztctld from nothing.
+#include <fcntl.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,10 +16,13 @@
 #include <vector>
 
 #include "database/database_file.h"
+#include "foundation/defer.h"
 #include "provision.h"
 #include "provision_options.h"
 #include "system/cast.h"
 #include "system/staged_file.h"
+#include "system/unique_fd.h"
+#include "system/wipe.h"
 
 namespace {
 
@@ -28,28 +33,72 @@ int fail(const std::string& message) {
     return 1;
 }
 
+// A password file holds one password; anything larger is not one.
+constexpr std::size_t kMaxPassword = 4096;
+
+// Reads fd into text, which has room for kMaxPassword + 1 bytes, so that it never grows and
+// leaves an unwiped copy behind; with line, up to the first newline only, byte by byte, so
+// that nothing of the password waits in a stream buffer. False on a read error or a text
+// longer than kMaxPassword.
+bool read_into(int fd, bool line, std::string& text) {
+    char buffer[512];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, line ? 1 : sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            explicit_bzero(buffer, sizeof buffer);
+            return got == 0;
+        }
+        if (line && buffer[0] == '\n') {
+            text.push_back('\n');
+            break;
+        }
+        if (text.size() + static_cast<std::size_t>(got) > kMaxPassword) {
+            explicit_bzero(buffer, sizeof buffer);
+            errno = EFBIG;
+            return false;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    explicit_bzero(buffer, sizeof buffer);
+    return true;
+}
+
 // The password in file ("-": one line of standard input), without one trailing newline.
+// Every buffer that held its text is wiped.
 bool read_password(const std::string& file, std::wstring& password, std::string& error) {
     std::string text;
+    text.reserve(kMaxPassword + 1);
+    const auto forget = foundation::make_deferred([&text] { util::wipe(text); });
+    bool read = false;
     if (file == "-") {
-        std::getline(std::cin, text);
+        read = read_into(STDIN_FILENO, true, text);
     } else {
-        std::ifstream in(file, std::ios::binary);
-        if (!in) {
+        const os::unique_fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+        if (!fd) {
             error = "cannot read password file " + file + ": " + std::strerror(errno);
             return false;
         }
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (!text.empty() && text.back() == '\n') {
-            text.pop_back();
-        }
+        read = read_into(fd.get(), false, text);
+    }
+    if (!read) {
+        error = "cannot read password file " + file + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!text.empty() && text.back() == '\n') {
+        text.pop_back();
     }
     if (text.empty()) {
         error = "empty password in " + file;
         return false;
     }
     try {
-        password = cast::to_wstring(text);
+        std::wstring converted = cast::to_wstring(text);
+        util::wipe(password);
+        password.swap(converted);
+        util::wipe(converted);
     } catch (const std::range_error&) {
         error = "the password in " + file + " is not valid UTF-8";
         return false;
@@ -95,11 +144,36 @@ bool make_directories(const std::string& path, mode_t mode, std::string& error) 
     return true;
 }
 
+// A file to write; its data may be a secret (the service file, a token) and is wiped when
+// the plan goes.
+// The service directory holds the service secret: made with mode 0700, and an existing one
+// that lets others in is narrowed to 0700 (a link in its place is refused, not followed).
+bool make_private_directory(const std::string& path, std::string& error) {
+    if (!make_directories(path, 0700, error)) {
+        return false;
+    }
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        error = path + " is not a directory";
+        return false;
+    }
+    if ((info.st_mode & 077) != 0) {
+        if (::chmod(path.c_str(), 0700) != 0) {
+            error = "cannot narrow the mode of " + path + ": " + std::strerror(errno);
+            return false;
+        }
+        std::cout << "narrowed the mode of directory " << path << " to 700\n";
+    }
+    return true;
+}
+
 struct planned_file {
     std::string path;
     std::vector<unsigned char> data;
     std::string what;
     mode_t mode = 0600;
+
+    ~planned_file() { util::wipe(data); }
 };
 
 int run(const provision::options& options) {
@@ -149,7 +223,7 @@ int run(const provision::options& options) {
     }
 
     std::string error;
-    if (!make_directories(dir, 0700, error)) {
+    if (!make_private_directory(dir, error)) {
         return fail(error);
     }
 

@@ -7,6 +7,7 @@
 #include "crypto/blocks.h"
 #include "crypto/crypto_error.h"
 #include "crypto/guarded_call.h"
+#include "foundation/defer.h"
 
 namespace {
 
@@ -132,7 +133,11 @@ bool crypto_service::create_encryptor(const std::wstring& password, std::error_c
         ec = crypto_error::not_initialized;
         return false;
     }
+    // The session key sealed under the service password, which this process holds: as good
+    // as the key itself, so it is wiped on every way out.
     std::vector<std::uint8_t> key_container;
+    const auto forget = foundation::make_deferred(
+        [&key_container] { explicit_bzero(key_container.data(), key_container.size()); });
     try {
         key_container = m_key_agreement->get_symmetric_key_container(password);
     } catch (...) {

@@ -2,10 +2,8 @@
 
 #include <fcntl.h>
 #include <getopt.h>
-#include <malloc.h>
 #include <libintl.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "daemon/core_dumps.h"
 #include "daemon/daemon.h"
 #include "daemon/pid_file.h"
 #include "daemon/service_paths.h"
@@ -126,14 +125,6 @@ void setup_signal_mask() {
     (void)watch_termination(signal_handler);
 }
 
-// The daemon holds every user's keys: no core file, and no reading of its memory by another
-// process of its user, may reveal them. Both settings only ever narrow what is allowed.
-void forbid_core_dumps() {
-    (void)prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-    const rlimit none{0, 0};
-    (void)setrlimit(RLIMIT_CORE, &none);
-}
-
 // The database is encoded and encrypted into buffers of its whole size at every save. Left to
 // the default, the allocator maps such buffers afresh each time and returns them after, so
 // every save of a database of a thousand users paid some hundreds of page faults; kept on the
@@ -147,7 +138,9 @@ void keep_large_buffers() {
 }
 
 void setup_misc() {
-    forbid_core_dumps();
+    // First of all, before any secret is read. Both settings only ever narrow what is
+    // allowed; there is nobody to tell yet should one fail.
+    (void)forbid_core_dumps();
     keep_large_buffers();
     umask(0);
     if (chdir("/") != 0) {

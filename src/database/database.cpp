@@ -242,7 +242,8 @@ bool Database::encode_body(const Spare& spare, bytes& out) const {
     // The body carries every account's key material. Its exact size is worked out first and
     // the buffer reserved once, so that it never moves while it is filled: a moved buffer
     // would leave a copy of the plaintext behind in freed memory.
-    const bytes storage = m_storage.empty() ? bytes{} : serialize_storage();
+    bytes storage = m_storage.empty() ? bytes{} : serialize_storage();
+    const auto forget_storage = foundation::make_deferred([&storage] { util::wipe(storage); });
     const bytes ids = m_ids.save();
     std::size_t size = db::frame_header_size;
     if (!m_admins.empty()) {
@@ -542,7 +543,17 @@ void Database::clear() {
     m_users.clear();
 }
 
+Database::~Database() {
+    for (auto& [index, blob] : m_storage) {
+        util::wipe(blob);
+    }
+}
+
 void Database::update_storage(db::DatabaseStorageIndex index, bytes&& blob) {
+    const auto it = m_storage.find(index);
+    if (it != m_storage.end()) {
+        util::wipe(it->second);
+    }
     m_storage.insert_or_assign(index, std::move(blob));
 }
 
@@ -552,5 +563,9 @@ bytes Database::get_from_storage(db::DatabaseStorageIndex index) const {
 }
 
 void Database::remove_from_storage(db::DatabaseStorageIndex index) {
+    const auto it = m_storage.find(index);
+    if (it != m_storage.end()) {
+        util::wipe(it->second);
+    }
     m_storage.erase(index);
 }

@@ -43,6 +43,10 @@ class Database {
 
     Database() = default;
     explicit Database(std::string path) : m_path(std::move(path)) {}
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+    // The stored blobs are wiped; the account records wipe their own secrets.
+    ~Database();
 
     // Unlocks the service container (the crypto manager must already be initialised with
     // the provider) and reads the file at path. A missing file fails with the errno of

@@ -4,6 +4,8 @@
 
 #include "crypto/crypto_error.h"
 #include "crypto/randomizer.h"
+#include "foundation/defer.h"
+#include "system/wipe.h"
 #include "ztcrypto/ztcrypto.h"
 
 namespace {
@@ -82,7 +84,10 @@ bool DatabaseCryptoManager::create_encryptor(const std::wstring& password, std::
         ec = crypto_error::not_initialized;
         return false;
     }
+    // The storage key sealed under the service password, which this process holds: as good
+    // as the key itself, so it is wiped on every way out.
     std::vector<std::uint8_t> key;
+    const auto forget = foundation::make_deferred([&key] { util::wipe(key); });
     try {
         key = m_container->get_storage_key_container(password);
     } catch (const std::exception&) {

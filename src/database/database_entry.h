@@ -13,10 +13,13 @@
 namespace db {
 
 // Common part of an account record (administrator or user). Getters return references to
-// the stored fields, so handlers can change a field in place.
+// the stored fields, so handlers can change a field in place. The token (parameter), the
+// symmetric material and the container are wiped before their memory goes back: when the
+// record is destroyed, assigned to or decoded again, or the field is set anew.
 class DatabaseEntry : public Serialized {
   public:
     using bytes = std::vector<unsigned char>;
+    ~DatabaseEntry() override;
     // Computes the hash of a key container (the service hash).
     using hash_function = std::function<bytes(const bytes&)>;
 
@@ -62,6 +65,13 @@ class DatabaseEntry : public Serialized {
 
   protected:
     DatabaseEntry() = default;
+    DatabaseEntry(const DatabaseEntry&) = default;
+    DatabaseEntry(DatabaseEntry&&) noexcept = default;
+    DatabaseEntry& operator=(const DatabaseEntry& other);
+    DatabaseEntry& operator=(DatabaseEntry&& other) noexcept;
+
+    // Overwrites the secret fields with zeros (their sizes stay).
+    void wipe_secrets() noexcept;
 
     std::uint64_t m_id = 0;
     std::int64_t m_creation_time = 0;

@@ -95,10 +95,15 @@ bool replace(const std::string& path, const bytes& data, std::error_code& ec,
 namespace {
 
 // Writes data to a new file at path, flushed to disk; false with errno on failure, the
-// file then removed.
+// file then removed. A leftover of an interrupted save is removed first and the file made
+// afresh: opened as it was, it would keep its mode and owner, and the database would take
+// them over when it is renamed into place.
 bool write_new(const std::string& path, const unsigned char* data, std::size_t size) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        return false;
+    }
     os::unique_fd fd(
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!fd) {
         return false;
     }

@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "system/wipe.h"
+
 namespace {
 
 constexpr std::size_t kHeaderSize = 8;
@@ -45,6 +47,34 @@ bool count_items(const unsigned char* body, std::uint64_t body_size, std::size_t
 
 }  // namespace
 
+Serializer& Serializer::operator=(const Serializer& other) {
+    if (this != &other) {
+        Serializer copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+Serializer& Serializer::operator=(Serializer&& other) noexcept {
+    if (this != &other) {
+        clear();
+        m_items = std::move(other.m_items);
+        m_head = std::exchange(other.m_head, 0);
+        other.m_items.clear();
+    }
+    return *this;
+}
+
+Serializer::~Serializer() {
+    wipe_items();
+}
+
+void Serializer::wipe_items() noexcept {
+    for (auto& item : m_items) {
+        util::wipe(item);
+    }
+}
+
 void Serializer::push_back(const bytes& item) {
     m_items.push_back(item);
 }
@@ -64,6 +94,7 @@ void Serializer::assign(bytes&& item) {
 }
 
 void Serializer::clear() noexcept {
+    wipe_items();
     m_items.clear();
     m_head = 0;
 }

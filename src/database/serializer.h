@@ -25,13 +25,20 @@ class Serialized {
 // The one framing of every payload and of the database file: an ordered list of opaque
 // byte strings ("items"), written as a 64-bit little-endian body length followed by each
 // item as a 32-bit little-endian length and its bytes. Items carry no type tags; a record
-// is a fixed order of items.
+// is a fixed order of items. Frames carry keys, tokens and passwords, so the items' bytes
+// are wiped before their memory goes back: when the Serializer is cleared, assigned to or
+// destroyed. An item taken out with pop_front/pop_back is the caller's to wipe.
 class Serializer : public Serialized {
   public:
     using bytes = std::vector<unsigned char>;
     using const_iterator = std::vector<bytes>::const_iterator;
 
     Serializer() = default;
+    Serializer(const Serializer&) = default;
+    Serializer(Serializer&&) noexcept = default;
+    Serializer& operator=(const Serializer& other);
+    Serializer& operator=(Serializer&& other) noexcept;
+    ~Serializer() override;
 
     // Appends an item (which may be empty).
     void push_back(const bytes& item);
@@ -50,6 +57,7 @@ class Serializer : public Serialized {
 
     std::size_t size() const noexcept { return m_items.size() - m_head; }
     bool empty() const noexcept { return size() == 0; }
+    // Wipes and removes every item.
     void clear() noexcept;
     const_iterator begin() const noexcept { return m_items.begin() + difference(m_head); }
     const_iterator end() const noexcept { return m_items.end(); }
@@ -65,6 +73,8 @@ class Serializer : public Serialized {
     static std::ptrdiff_t difference(std::size_t n) noexcept {
         return static_cast<std::ptrdiff_t>(n);
     }
+    // Overwrites every item still held (taken slots are empty) with zeros.
+    void wipe_items() noexcept;
 
     // Items live in m_items[m_head..]; taking from the front only advances m_head, so a
     // record decoder that pops every field does not shift the remaining items each time.

@@ -29,6 +29,7 @@ std::size_t UserEntry::encoded_size() const {
 }
 
 void UserEntry::decode(std::span<const unsigned char> data) {
+    wipe_secrets();
     db::item_reader frame(data);
     m_id = cast::to_integer<std::uint64_t>(frame.next());
     m_creation_time = cast::to_integer<std::int64_t>(frame.next());

@@ -2,6 +2,7 @@
 
 #include "database/serializer.h"
 #include "system/cast.h"
+#include "system/wipe.h"
 
 namespace {
 
@@ -129,6 +130,28 @@ reply_builder::reply_builder(const bytes& frame) {
     pass(frame);
 }
 
+reply_builder& reply_builder::operator=(const reply_builder& other) {
+    if (this != &other) {
+        reply_builder copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+reply_builder& reply_builder::operator=(reply_builder&& other) noexcept {
+    if (this != &other) {
+        util::wipe(m_buffer);
+        m_status = std::move(other.m_status);
+        m_error = std::move(other.m_error);
+        m_buffer = std::move(other.m_buffer);
+    }
+    return *this;
+}
+
+reply_builder::~reply_builder() {
+    util::wipe(m_buffer);
+}
+
 bytes reply_builder::obtain() const {
     // Written straight into the reply: the payload is copied once, not twice.
     frame_writer frame;
@@ -143,6 +166,7 @@ void reply_builder::pass(const bytes& input) {
     frame.deserialize(input);
     m_status.deserialize(frame.pop_front());
     m_error.deserialize(frame.pop_front());
+    util::wipe(m_buffer);
     m_buffer = frame.pop_front();
 }
 

@@ -103,6 +103,12 @@ class reply_builder {
     explicit reply_builder(reply_status_code code);
     // Reads a received reply: the defaults, then pass(frame).
     explicit reply_builder(const bytes& frame);
+    // The payload may be key material: it is wiped when the builder goes or is assigned to.
+    reply_builder(const reply_builder&) = default;
+    reply_builder(reply_builder&&) noexcept = default;
+    reply_builder& operator=(const reply_builder& other);
+    reply_builder& operator=(reply_builder&& other) noexcept;
+    ~reply_builder();
 
     // The full reply; the builder is unchanged.
     bytes obtain() const;

@@ -122,6 +122,8 @@ void create(transfer_session_safe& session, Database& database) {
     // fails, the entry goes back to what it was and the container is removed.
     const db::DiskEntry previous_disk = user->disk();
     std::vector<unsigned char> previous_material = user->get_symmetric_material();
+    const auto forget_previous =
+        foundation::make_deferred([&previous_material] { util::wipe(previous_material); });
     auto& disk = user->disk();
     disk.set_status(DiskStateInfo::created);
     disk.guid().generate();

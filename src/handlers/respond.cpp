@@ -6,6 +6,7 @@
 #include "session/packet.h"
 #include "session/transfer_context.h"
 #include "session/transfer_server.h"
+#include "system/wipe.h"
 
 namespace handler_reply {
 
@@ -42,13 +43,15 @@ namespace handler_reply {
 reply_guard::reply_guard(transfer_session_safe& session, const char* warning)
     : reply(reply_builder::success()), m_session(session), m_warning(warning) {}
 
+// The reply may carry key material (a container, a key store): it is wiped once sent.
 reply_guard::~reply_guard() {
     if (ec) {
         fail(m_session, m_warning, ec);
-        return;
+    } else {
+        std::error_code ignored;
+        respond(m_session, reply, ignored);
     }
-    std::error_code ignored;
-    respond(m_session, reply, ignored);
+    util::wipe(reply);
 }
 
 }  // namespace handler_reply

@@ -1,5 +1,7 @@
 #include "session/packet.h"
 
+#include <string.h>
+
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -28,6 +30,12 @@ std::uint32_t get_word(const unsigned char* in) noexcept {
     return value;
 }
 
+void wipe(std::vector<unsigned char>& data) noexcept {
+    if (!data.empty()) {
+        ::explicit_bzero(data.data(), data.size());
+    }
+}
+
 void put_checksum(std::vector<unsigned char>& out, std::size_t covered) noexcept {
     put_word(out.data() + covered, crc32(out.data(), covered, 0, kCrc32Prefetch));
 }
@@ -40,8 +48,21 @@ packet::packet(packet&& other) noexcept
       status(std::exchange(other.status, 0)),
       data(std::move(other.data)) {}
 
+packet& packet::operator=(const packet& other) {
+    if (this != &other) {
+        packet copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+packet::~packet() {
+    wipe(data);
+}
+
 packet& packet::operator=(packet&& other) noexcept {
     if (this != &other) {
+        wipe(data);
         header = std::exchange(other.header, 0);
         metadata = std::exchange(other.metadata, 0);
         status = std::exchange(other.status, 0);

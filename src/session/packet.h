@@ -41,7 +41,9 @@ inline constexpr std::uint32_t kStatusAccepted = 1;
 inline constexpr std::uint32_t kStatusRefused = 2;
 inline constexpr std::uint32_t kStatusNone = 4;
 
-// Three control words and a payload: the unit of every exchange inside a session.
+// Three control words and a payload: the unit of every exchange inside a session. A
+// decrypted packet's payload is a request or an answer in the clear (keys, tokens), so it
+// is wiped before its memory goes back: when the packet is destroyed or assigned to.
 struct packet {
     using bytes = std::vector<unsigned char>;
 
@@ -62,12 +64,12 @@ struct packet {
           data(std::move(std::get<3>(fields))) {}
 
     packet(const packet&) = default;
-    packet& operator=(const packet&) = default;
+    packet& operator=(const packet& other);
     // Moves the payload and leaves the source with all three words 0, so the source no
     // longer counts as a received packet.
     packet(packet&& other) noexcept;
     packet& operator=(packet&& other) noexcept;
-    ~packet() = default;
+    ~packet();
 
     // True when any control word is non-zero; the all-zero packet means nothing received.
     explicit operator bool() const noexcept { return header != 0 || metadata != 0 || status != 0; }

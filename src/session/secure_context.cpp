@@ -1,5 +1,7 @@
 #include "session/secure_context.h"
 
+#include <string.h>
+
 #include <utility>
 
 #include "session/transfer_error.h"
@@ -12,6 +14,14 @@ constexpr std::uint32_t kUnconfirmed = to_word(transfer_protocol_phase::send_unc
 constexpr std::uint32_t kConfirm = to_word(transfer_protocol_phase::confirm);
 constexpr std::uint32_t kRequest = to_word(transfer_protocol_phase::request);
 constexpr std::uint32_t kResponse = to_word(transfer_protocol_phase::response);
+
+// A decrypted payload that is not handed on is wiped before it is freed.
+void drop(secure_context::bytes& data) noexcept {
+    if (!data.empty()) {
+        ::explicit_bzero(data.data(), data.size());
+    }
+    data.clear();
+}
 
 }  // namespace
 
@@ -48,6 +58,7 @@ secure_context::bytes secure_context::request_with(dbus_iface::iface&& address, 
         return {};
     }
     if (!m_protocol->check_protocol_header(kSecure, kResponse, ec)) {
+        drop(payload);
         return {};
     }
     return std::move(payload);
@@ -105,6 +116,7 @@ secure_context::bytes secure_context::receive(std::error_code& ec) {
     auto [present, payload] = m_protocol->parse(std::move(received));
     if (present && m_protocol->get_metadata() == kConfirmed &&
         !m_protocol->response(m_protocol->get_header(), kConfirm, kStatusAccepted, ec)) {
+        drop(payload);
         return {};
     }
     return std::move(payload);

@@ -1,7 +1,10 @@
 #include "session/transfer_server.h"
 
+#include <string.h>
+
 #include <utility>
 
+#include "foundation/defer.h"
 #include "session/transfer_error.h"
 
 namespace {
@@ -18,6 +21,14 @@ constexpr std::uint64_t words(std::uint32_t h, std::uint32_t m) noexcept {
 }
 constexpr std::uint64_t words(header h, phase m) noexcept {
     return words(to_word(h), to_word(m));
+}
+
+// Handshake payloads carry the session IV and key material, and a closing packet was
+// decrypted: each is wiped when its step is over.
+void wipe(transfer_server::bytes& data) noexcept {
+    if (!data.empty()) {
+        ::explicit_bzero(data.data(), data.size());
+    }
 }
 
 }  // namespace
@@ -88,6 +99,7 @@ bool transfer_server::open(std::error_code& ec) {
         return false;
     }
     bytes payload;
+    const auto forget = foundation::make_deferred([&payload] { wipe(payload); });
     if (!read_plain(payload, ec)) {
         return false;
     }
@@ -131,6 +143,7 @@ bool transfer_server::authenticate(std::shared_ptr<const std::wstring> password,
         return false;
     }
     bytes payload;
+    const auto forget = foundation::make_deferred([&payload] { wipe(payload); });
     if (!read_plain(payload, ec)) {
         return false;
     }
@@ -163,6 +176,7 @@ bool transfer_server::switch_context(std::error_code& ec) {
         return false;
     }
     bytes payload;
+    const auto forget = foundation::make_deferred([&payload] { wipe(payload); });
     const bool secured = is_session_secured();
     if (!(secured ? read_encrypted(payload, ec) : read_plain(payload, ec))) {
         return false;
@@ -207,6 +221,7 @@ bool transfer_server::establish(std::error_code& ec) {
     }
     constexpr std::uint32_t kSetup = to_word(header::setup_authenticated);
     bytes payload;
+    const auto forget = foundation::make_deferred([&payload] { wipe(payload); });
     std::error_code error;
     if (!read_plain(payload, error)) {
         return refuse_with(kSetup, error, ec);
@@ -250,6 +265,7 @@ bool transfer_server::apply_token(const bytes& token, std::error_code& ec) {
         return false;
     }
     bytes payload;
+    const auto forget = foundation::make_deferred([&payload] { wipe(payload); });
     if (!read_plain(payload, ec)) {
         return false;
     }
@@ -270,7 +286,8 @@ bool transfer_server::apply_token(const bytes& token, std::error_code& ec) {
     // An encryptor made at set_iv holds a key from before the token; it is made again from
     // the agreement, which now includes the token, under the same IV.
     if (crypto().ready()) {
-        const bytes iv = crypto().get_iv();
+        bytes iv = crypto().get_iv();
+        const auto forget_iv = foundation::make_deferred([&iv] { wipe(iv); });
         if (!crypto().create_encryptor(credential(), error) || !crypto().set_iv(iv, error)) {
             return refuse_with(error, ec);
         }
@@ -289,6 +306,7 @@ bool transfer_server::setup_complete(std::error_code& ec) {
     const std::uint32_t expected =
         to_word(is_session_authenticated() ? header::setup_authenticated : header::setup);
     bytes payload;
+    const auto forget = foundation::make_deferred([&payload] { wipe(payload); });
     std::error_code error;
     if (!read_plain(payload, error)) {
         return refuse_with(expected, error, ec);
@@ -318,6 +336,7 @@ bool transfer_server::close(std::error_code& ec) {
         return false;
     }
     bytes payload;
+    const auto forget = foundation::make_deferred([&payload] { wipe(payload); });
     if (!(is_session_secured() ? read_encrypted(payload, ec) : read_plain(payload, ec))) {
         return false;
     }

@@ -1,13 +1,17 @@
 #include "dbus/reply_builder.h"
 
 #include <gtest/gtest.h>
+#include <sys/random.h>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <tuple>
 #include <vector>
 
+#include "../database/freed_memory.h"
 #include "daemon/ztctl_error.h"
 #include "database/serializer.h"
 
@@ -105,6 +109,35 @@ TEST(ReplyStatus, CodeMapsUnknownValuesAndIncrementCycles) {
     EXPECT_EQ(seen, (std::vector<std::uint32_t>{0, 1, 2, 3, 255, 0}));
     code = static_cast<reply_status_code>(42);
     EXPECT_EQ(++code, reply_status_code::failure);
+}
+
+}  // namespace
+
+namespace {
+
+// A reply's payload may be key material: the builder wipes it before the memory goes back,
+// when it is destroyed and when a received frame replaces it.
+TEST(ReplySecrets, PayloadIsWipedBeforeItIsFreed) {
+    bytes secret(48);
+    ASSERT_EQ(::getrandom(secret.data(), secret.size(), 0), static_cast<ssize_t>(secret.size()));
+    const auto leaks = [&](const std::function<void()>& act) {
+        // The pattern list is built before the watch starts: its own temporaries do not count.
+        std::vector<bytes> watched = {secret};
+        testing_memory::freed_memory_probe probe(std::move(watched));
+        act();
+        probe.stop();
+        return probe.hits();
+    };
+    auto builder = std::make_unique<reply_builder>(reply_status_code::success, bytes(secret));
+    EXPECT_EQ(leaks([&] { builder.reset(); }), 0u) << "destroyed";
+
+    reply_builder reader(reply_status_code::success, bytes(secret));
+    const bytes frame = reply_builder(reply_status_code::success, bytes(4096, 0x5A)).obtain();
+    EXPECT_EQ(leaks([&] { reader.pass(frame); }), 0u) << "replaced by a received frame";
+
+    reply_builder assigned(reply_status_code::success, bytes(secret));
+    reply_builder replacement(reply_status_code::success, bytes(4096, 0x5A));
+    EXPECT_EQ(leaks([&] { assigned = std::move(replacement); }), 0u) << "assigned to";
 }
 
 }  // namespace

@@ -1,12 +1,16 @@
 #include "session/packet.h"
 
 #include <gtest/gtest.h>
+#include <sys/random.h>
 #include <zlib.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "../database/freed_memory.h"
 #include "session/transfer_error.h"
 
 namespace {
@@ -108,6 +112,40 @@ TEST(PacketDeserialize, RejectsMalformedInput) {
         EXPECT_TRUE(p.data.empty());
     }
     EXPECT_TRUE(corrupted(nullptr, 12));
+}
+
+}  // namespace
+
+namespace {
+
+// A decrypted packet's payload is wiped before its memory goes back, however the packet
+// goes: destroyed, or overwritten by a copy or a move of another.
+TEST(PacketSecrets, PayloadIsWipedBeforeItIsFreed) {
+    bytes secret(48);
+    ASSERT_EQ(::getrandom(secret.data(), secret.size(), 0), static_cast<ssize_t>(secret.size()));
+    const bytes other(4096, 0x5A);  // larger than the secret: the payload gets a new block
+    const auto leaks = [&](const std::function<void()>& act) {
+        // The pattern list is built before the watch starts: its own temporaries do not count.
+        std::vector<bytes> watched = {secret};
+        testing_memory::freed_memory_probe probe(std::move(watched));
+        act();
+        probe.stop();
+        return probe.hits();
+    };
+    auto held = std::make_unique<packet>(1, 16, 4, secret);
+    EXPECT_EQ(leaks([&] { held.reset(); }), 0u) << "destroyed";
+
+    packet copied(1, 16, 4, secret);
+    const packet replacement(1, 16, 4, other);
+    EXPECT_EQ(leaks([&] { copied = replacement; }), 0u) << "copy-assigned";
+
+    packet moved(1, 16, 4, secret);
+    packet source(1, 16, 4, other);
+    EXPECT_EQ(leaks([&] { moved = std::move(source); }), 0u) << "move-assigned";
+
+    // The probe sees what a packet without the wipe would leave: a plain vector does.
+    auto plain = std::make_unique<bytes>(secret);
+    EXPECT_GE(leaks([&] { plain.reset(); }), 1u);
 }
 
 }  // namespace

@@ -75,7 +75,7 @@ TEST_F(ProvisionTool, CreatesPrivateFilesThatLoadAndExportsOnRequest) {
               0)
         << m_output;
     for (const std::string& file : {m_service + "/service.bin", m_service + "/database.bin", config,
-                                    m_root + "/root.container"}) {
+                                    m_root + "/root.container", m_root + "/root.token"}) {
         EXPECT_EQ(mode_of(file), 0600u) << file;
     }
     EXPECT_EQ(mode_of(m_service), 0700u);
@@ -162,11 +162,36 @@ TEST_F(ProvisionTool, DefaultIterationsAndNoOverwriteWithoutForce) {
     EXPECT_EQ(reloaded.get_admin_list().size(), 2u);
 }
 
+// The service directory is made private even when it was there before with a wider mode;
+// a password read from standard input ends at its first line.
+TEST_F(ProvisionTool, ExistingServiceDirectoryIsNarrowedAndStandardInputGivesOneLine) {
+    std::filesystem::create_directories(m_service);
+    ASSERT_EQ(::chmod(m_service.c_str(), 0755), 0);
+    std::ofstream(m_root + "/stdin.txt") << "from standard input\nnot part of it\n";
+    ASSERT_EQ(run("--service-dir " + m_service + " --admin root:- --iterations 1000 " +
+                  "--allow-low-iterations < " + m_root + "/stdin.txt"),
+              0)
+        << m_output;
+    EXPECT_EQ(mode_of(m_service), 0700u);
+    Database database;
+    std::error_code ec;
+    ASSERT_TRUE(load(database, ec)) << ec.message();
+    const auto& container = database.select_admin_entry("root")->get_container();
+    auto agreement = m_factory.self()->create_key_agreement(L"");
+    EXPECT_NO_THROW(
+        agreement->import_container(container.data(), container.size(), L"from standard input"));
+}
+
 TEST_F(ProvisionTool, RefusalsWriteNothing) {
     EXPECT_EQ(run("--service-dir " + m_service), 2);  // a bad command line
     EXPECT_NE(m_output.find("Usage: ztctl-provision"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(m_service));
     EXPECT_EQ(run("--service-dir " + m_service + " --admin root:" + m_root + "/missing.pw"), 1);
+    EXPECT_FALSE(std::filesystem::exists(m_service + "/database.bin"));
+    // A file far longer than any password is not taken as one.
+    std::ofstream(m_root + "/long.pw") << std::string(5000, 'x');
+    EXPECT_EQ(run("--service-dir " + m_service + " --admin root:" + m_root + "/long.pw"), 1);
+    EXPECT_NE(m_output.find("long.pw"), std::string::npos) << m_output;
     EXPECT_FALSE(std::filesystem::exists(m_service + "/database.bin"));
 
     // An existing configuration file is not overwritten either.
