@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "client/ztctl/mount_table.h"
 #include "client/ztctl/output.h"
 #include "database/serializer.h"
 #include "system/cast.h"
@@ -72,6 +74,20 @@ TEST(ZtctlRecords, RefusesFramesThatAreNotExactlyTheRecord) {
     const bytes id = cast::to_vector<std::uint64_t>(7);
     const bytes time = cast::to_vector<std::int64_t>(1);
     const bytes user_type = cast::to_vector<std::uint32_t>(8192);
+    // An info frame of one user with the disk flag and, when given, the disk part's state.
+    const auto info = [&](unsigned char flag, int state = -1) {
+        Serializer s;
+        for (const bytes& item : {bytes{'a'}, id, time, user_type, bytes{flag}}) {
+            s.push_back(item);
+        }
+        if (state >= 0) {
+            for (const bytes& item : {bytes{'u'}, bytes{'p'}, cast::to_vector<std::uint64_t>(1),
+                                      time, cast::to_vector<std::int32_t>(state)}) {
+                s.push_back(item);
+            }
+        }
+        return s.serialize();
+    };
     const struct {
         const char* what;
         bytes frame;
@@ -82,32 +98,16 @@ TEST(ZtctlRecords, RefusesFramesThatAreNotExactlyTheRecord) {
         {"four items", frame({cast::to_vector(std::string("a")), id, time, user_type})},
         {"short id", frame({{'a'}, {7, 0, 0, 0}, time, user_type, {0}})},
         {"unknown type", frame({{'a'}, id, time, cast::to_vector<std::uint32_t>(3), {0}})},
-        {"flag of two", frame({{'a'}, id, time, user_type, {2}})},
-        {"flag without disk part", frame({{'a'}, id, time, user_type, {1}})},
-        {"disk part without flag", frame({{'a'},
-                                          id,
-                                          time,
-                                          user_type,
-                                          {0},
-                                          {'u'},
-                                          {'p'},
-                                          cast::to_vector<std::uint64_t>(1),
-                                          time,
-                                          cast::to_vector<std::int32_t>(1)})},
-        {"unknown disk state", frame({{'a'},
-                                      id,
-                                      time,
-                                      user_type,
-                                      {1},
-                                      {'u'},
-                                      {'p'},
-                                      cast::to_vector<std::uint64_t>(1),
-                                      time,
-                                      cast::to_vector<std::int32_t>(4)})},
+        {"flag of two", info(2)},
+        {"flag without disk part", info(1)},
+        {"disk part without flag", info(0, 1)},
+        {"unknown disk state", info(1, 4)},
     };
+    EntryInfo control;  // the helper's frames are refused for the fault in each, not in it
+    EXPECT_TRUE(ztctl::decode_info(info(1, 1), control) && ztctl::decode_info(info(0), control));
     for (const auto& row : infos) {
-        EntryInfo info;
-        EXPECT_FALSE(ztctl::decode_info(row.frame, info)) << row.what;
+        EntryInfo decoded;
+        EXPECT_FALSE(ztctl::decode_info(row.frame, decoded)) << row.what;
         std::vector<EntryInfo> list;
         EXPECT_FALSE(ztctl::decode_info_list(frame({user, row.frame}), list)) << row.what;
     }
@@ -148,6 +148,60 @@ TEST(ZtctlOutput, ColumnsLineUpByCharactersNotBytes) {
               "NAME   ID\n"
               "\xc3\xa9lise  1\n"
               "bo     12\n");
+}
+
+TEST(ZtctlMountTable, FindsTheDeviceSeenOnTheDirectory) {
+    const std::string table =
+        "tmpfs /zt tmpfs rw 0 0\n"
+        "/dev/cryx0 /zt/alice ext4 rw,nosuid,nodev,dirsync 0 0\n"
+        "/dev/cryx1 /zt/alice2 ext4 rw 0 0\n"
+        "/dev/cryx2 /zt/with\\040space ext4 rw 0 0\n"
+        "/dev/cryx3 /zt/bob ext4 rw 0 0\n"
+        "/dev/cryx4 /zt/bob ext4 rw 0 0\n"
+        "/dev/cryx5 /zt/carol ext4 rw 0 0\n"
+        "tmpfs /zt/carol tmpfs rw 0 0\n"
+        "/dev/odd\\134name /zt/dave ext4 rw 0 0\n"
+        "broken-line\n";
+    const std::pair<std::string, std::string> rows[] = {
+        {"/zt/alice", "/dev/cryx0"},
+        {"/zt/alice2", "/dev/cryx1"},
+        {"/zt/with space", "/dev/cryx2"},
+        {"/zt/with\\040space", ""},
+        {"/zt/bob", "/dev/cryx4"},  // stacked: the last mount is the one seen
+        {"/zt/carol", ""},          // covered by a file system that is no device
+        {"/zt/dave", "/dev/odd\\name"},
+        {"/zt/al", ""},
+        {"/zt", ""},
+        {"/zt/eve", ""},
+    };
+    for (const auto& [directory, device] : rows) {
+        EXPECT_EQ(ztctl::mounted_device(table, directory), device) << directory;
+    }
+}
+
+TEST(ZtctlOutput, AFailureThatExplainsItselfKeepsItsFieldsAndText) {
+    ztctl::result r;
+    r.command = "unmount";
+    r.status = 1;
+    r.error = std::make_error_code(std::errc::device_or_resource_busy);
+    r.fields = {{"holders", {{{"pid", 42}, {"how", "cwd"}}}}};
+    r.text = "PID  HOW\n42   cwd\n";
+    const auto object = ztctl::to_json(r);
+    EXPECT_EQ(object["ok"], false);
+    EXPECT_EQ(object["error"]["value"], EBUSY);
+    EXPECT_EQ(object["holders"][0]["pid"], 42);
+
+    for (const bool json : {false, true}) {
+        ztctl::global_options options;
+        options.json = json;
+        options.quiet = true;  // quiet silences successes, never the reasons of a failure
+        std::ostringstream out;
+        std::ostringstream err;
+        ztctl::print(r, options, out, err);
+        const std::string line = ztctl::error_line(r.error) + "\n";
+        EXPECT_EQ(err.str(), json ? line : line + r.text);
+        EXPECT_EQ(out.str().empty(), !json);
+    }
 }
 
 }  // namespace
