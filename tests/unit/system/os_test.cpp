@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <fstream>
 
@@ -110,16 +109,6 @@ TEST_F(OsFiles, SetOwnerGivesFileToUserAndNeverFollowsLinks) {
         EXPECT_EQ(stat_of(path("f")).st_uid, uid);
         EXPECT_EQ(stat_of(path("f")).st_gid, gid);
     }
-}
-
-TEST_F(OsFiles, LsListsEveryEntryIncludingDots) {
-    touch(path("one"));
-    ASSERT_TRUE(os::mkdir(path("two").c_str(), 0700));
-    auto names = os::ls(m_dir);
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "one", "two"}));
-    EXPECT_TRUE(os::ls(path("missing")).empty());
-    EXPECT_TRUE(os::ls(path("one")).empty());
 }
 
 TEST(OsAccounts, KnownAndUnknownNames) {
