@@ -132,16 +132,9 @@ TEST(LoopDevice, RestoreAcceptsOnlyTheLoopPrefixFollowedByANumber) {
         EXPECT_EQ(ec, LoopError::DeviceNameNotValid) << path;
         EXPECT_FALSE(device.used());
     }
-    // The number is taken from the name before the node is opened; whether the node can be
-    // opened and has a status depends on the machine.
-    LoopDevice device;
-    std::error_code ec;
-    device.restore("/dev/loop7", ec);
-    EXPECT_NE(ec, LoopError::DeviceNameNotValid);
-    EXPECT_EQ(device.get_number(), 7);
-    EXPECT_EQ(device.get_device_name(), "/dev/loop7");
-
+    // The kernel test restores a real device by its name; a used handle refuses.
     LoopDevice restored(2, some_fd());
+    std::error_code ec;
     EXPECT_FALSE(restored.restore("/dev/loop7", ec));
     EXPECT_EQ(ec, LoopError::DeviceBusy);
 }
