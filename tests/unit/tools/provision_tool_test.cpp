@@ -168,14 +168,6 @@ TEST_F(ProvisionTool, RefusalsWriteNothing) {
     EXPECT_FALSE(std::filesystem::exists(m_service));
     EXPECT_EQ(run("--service-dir " + m_service + " --admin root:" + m_root + "/missing.pw"), 1);
     EXPECT_FALSE(std::filesystem::exists(m_service + "/database.bin"));
-
-    // An existing configuration file is not overwritten either.
-    const std::string config = m_root + "/ztctl.conf";
-    std::ofstream(config) << "service_path = /elsewhere\n";
-    EXPECT_EQ(run(m_args + " --write-config --config-path " + config), 1);
-    EXPECT_EQ(read_text(config), "service_path = /elsewhere\n");
-    EXPECT_FALSE(std::filesystem::exists(m_service + "/database.bin"));
-    EXPECT_FALSE(std::filesystem::exists(m_service + "/service.bin"));
 }
 
 // An install leaves the sample configuration in place; --write-config replaces it while it
