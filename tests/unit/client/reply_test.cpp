@@ -42,32 +42,26 @@ TEST(ReplyDecoding, ReadsTheServiceFramesIntoCodesOfTheServiceCategories) {
                            0,    0, 0, 0, 4, 0, 0, 0, 0,    0, 0, 0, 0,    0, 0, 0};
     const bytes disk_missing = full_reply(255, 8199, "Disk doesn't exist", "ztctl");
     ASSERT_EQ(disk_missing.size(), 87u);
+    const auto failure = [](std::int32_t value, const std::string& text,
+                            const std::string& category) {
+        return full_reply(255, value, text, category);
+    };
     const struct {
         const char* name;
         bytes frame;
         std::error_code error;
-        bytes payload;
+        bytes payload = {};
     } rows[] = {
-        {"short success", success, {}, {}},
-        {"disk missing", disk_missing, ztctl_error::disk_not_exist, {}},
+        {"short success", success, {}},
+        {"disk missing", disk_missing, ztctl_error::disk_not_exist},
         {"payload", full_reply(0, 0, "Success", "ztctl", {1, 2, 3}), {}, {1, 2, 3}},
-        {"database",
-         full_reply(255, 1029, "User not found", "database"),
-         database_error::user_not_found,
-         {}},
-        {"transfer",
-         full_reply(255, 0x20014, "Data corrupted", "transfer"),
-         transfer_error::data_corrupted,
-         {}},
-        {"errno",
-         full_reply(255, 2, "No such file or directory", "generic"),
-         std::make_error_code(std::errc::no_such_file_or_directory),
-         {}},
-        {"failure without an error",
-         full_reply(255, 0, "Success", "ztctl"),
-         client_error::no_reason,
-         {}},
-        {"status outside the protocol", full_reply(7, 0, "", ""), client_error::bad_reply, {}},
+        {"database", failure(1029, "User not found", "database"), database_error::user_not_found},
+        {"transfer", failure(0x20014, "Data corrupted", "transfer"),
+         transfer_error::data_corrupted},
+        {"errno", failure(2, "No such file or directory", "generic"),
+         std::make_error_code(std::errc::no_such_file_or_directory)},
+        {"failure without an error", failure(0, "Success", "ztctl"), client_error::no_reason},
+        {"status outside the protocol", full_reply(7, 0, "", ""), client_error::bad_reply},
     };
     for (const auto& row : rows) {
         client::service_reply reply;

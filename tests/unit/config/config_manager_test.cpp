@@ -1,7 +1,7 @@
 #include "config/config_manager.h"
+#include "config/config_manager_error.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -104,37 +104,29 @@ TEST_F(ConfigFile, ReadAllCachesFirstValueOfEachKey) {
     EXPECT_EQ(config.read("d", ec), "4");
 }
 
-TEST_F(ConfigFile, WriteOnMissingOrEmptyFileCreatesNothing) {
-    config_manager config(m_path);
+// A write replaces the first line of the key in place and keeps the others; a line of three
+// pieces does not count as the key's, so the key is appended. A missing or empty file gets
+// nothing written.
+TEST_F(ConfigFile, WriteReplacesTheKeysLineOrAppendsItButCreatesNothing) {
+    config_manager missing(m_path);
     std::error_code ec;
-    EXPECT_FALSE(config.write("service_path", "/x", ec));
+    EXPECT_FALSE(missing.write("service_path", "/x", ec));
     EXPECT_EQ(ec, kMissing);
-    struct stat info {};
-    EXPECT_NE(::stat(m_path.c_str(), &info), 0);
-    EXPECT_EQ(config.get("service_path"), "");
-
+    EXPECT_NE(::access(m_path.c_str(), F_OK), 0);
+    EXPECT_EQ(missing.get("service_path"), "");
     EXPECT_FALSE(with("").write("service_path", "/x", ec));
     EXPECT_EQ(content(), "");
-}
 
-TEST_F(ConfigFile, WriteReplacesFirstMatchInPlaceKeepingOtherLines) {
-    config_manager config =
-        with("# settings\n#service_path = /old\nservice _path = /a\nx = 1\nservice_path = /b\n");
-    std::error_code ec;
+    config_manager config = with(
+        "# settings\n#service_path = /old\nservice _path = /a\nx = 1 = 2\nservice_path = /b\n");
     ASSERT_TRUE(config.write("service_path", "/new", ec)) << ec.message();
+    ASSERT_TRUE(config.write("x", "yes", ec)) << ec.message();
     EXPECT_EQ(content(),
-              "# settings\n#service_path = /old\nservice_path = /new\nx = 1\nservice_path = /b");
+              "# settings\n#service_path = /old\nservice_path = /new\nx = 1 = 2\nservice_path = "
+              "/b\nx = yes");
     EXPECT_EQ(config.get("service_path"), "/new");
     EXPECT_EQ(config_manager(m_path).read("service_path", ec), "/new");
-}
-
-// A three-piece line does not count as the key's line: the key is appended.
-TEST_F(ConfigFile, WriteAppendsKeyWithoutUsableLine) {
-    config_manager config = with("# only a comment\na = 1 = 2\n");
-    std::error_code ec;
-    ASSERT_TRUE(config.write("a", "yes", ec));
-    EXPECT_EQ(content(), "# only a comment\na = 1 = 2\na = yes");
-    EXPECT_EQ(config_manager(m_path).read("a", ec), "yes");
+    EXPECT_EQ(config_manager(m_path).read("x", ec), "yes");
 }
 
 TEST_F(ConfigFile, WriteRefusesTextThatWouldNotReadBack) {
@@ -159,6 +151,27 @@ TEST_F(ConfigFile, WriteRefusesTextThatWouldNotReadBack) {
     EXPECT_FALSE(config.write("a", nullptr, ec));
     EXPECT_EQ(content(), "service_path = /safe\n");
     EXPECT_TRUE(config.collect().empty());
+}
+
+TEST(ConfigManagerError, CategoryNameAndMessages) {
+    EXPECT_STREQ(config_category().name(), "config manager");
+    const std::pair<config_manager_error, const char*> rows[] = {
+        {config_manager_error::success, "Success"},
+        {config_manager_error::too_many_arguments, "Too many arguments"},
+        {config_manager_error::parameter_exists, "Parameter already exists"},
+        {config_manager_error::not_supported_symbol, "Not supported symbol"},
+        {config_manager_error::parse_error, "Config file parse error"},
+        {config_manager_error::insertion_failure, "Insertion failure"},
+    };
+    for (const auto& [value, text] : rows) {
+        std::error_code ec = value;
+        EXPECT_EQ(&ec.category(), &config_category());
+        EXPECT_EQ(&make_error_condition(value).category(), &config_category());
+        EXPECT_EQ(ec.message(), text);
+    }
+    EXPECT_EQ(make_error_code(config_manager_error::parse_error).value(), 259);
+    EXPECT_EQ(config_category().message(261), "Unknown error: 261");
+    EXPECT_EQ(config_category().message(-3), "Unknown error: -3");
 }
 
 }  // namespace

@@ -79,13 +79,6 @@ TEST_F(CredentialsFile, LeavesNoCopyOfTheSecretInFreedMemory) {
     EXPECT_EQ(probe.hits(), 0u);
 }
 
-TEST_F(CredentialsFile, MissingFileReportsWhyAndGivesNothing) {
-    std::error_code ec;
-    const auto credentials = load_credentials(m_path + ".absent", ec);
-    EXPECT_EQ(ec.value(), ENOENT);
-    EXPECT_TRUE(credentials.first.empty() && credentials.second.empty());
-}
-
 }  // namespace
 
 // A service directory written by an earlier build still opens: the database key comes from

@@ -27,27 +27,21 @@ TEST(HardenedRelease, OnlyALastPieceOfExactlyHardenedCounts) {
 // An unreadable configuration refuses on a hardened kernel too.
 TEST(HardenedMode, RefusesOnAHardenedKernelUnlessTheSettingIsYes) {
     const char* hardened = "6.1.0-13-hardened";
+    const char* ordinary = "6.1.0-13-amd64";
     const char* no_file = "(no file)";
+    const std::string k = "launch_in_hardened";
     const struct {
         std::optional<std::string> line;  // nothing: no such line
         const char* release;
         bool refuse;
     } rows[] = {
-        {"launch_in_hardened = yes", hardened, false},
-        {"launch_in_hardened = YES", hardened, false},
-        {"launch_in_hardened = Yes", hardened, false},
-        {"launch_in_hardened=yEs", hardened, false},
-        {"launch_in_hardened = no", hardened, true},
-        {"launch_in_hardened = y", hardened, true},
-        {"launch_in_hardened = yes please", hardened, true},
-        {"launch_in_hardened = true", hardened, true},
-        {"# launch_in_hardened = yes", hardened, true},
-        {"launch_in_hardened =", hardened, true},
-        {std::nullopt, hardened, true},
-        {no_file, hardened, true},
-        {"launch_in_hardened = no", "6.1.0-13-amd64", false},
-        {"launch_in_hardened = yes", "6.1.0-13-amd64", false},
-        {"launch_in_hardened = no", "", false},
+        {k + " = yes", hardened, false}, {k + " = YES", hardened, false},
+        {k + "=yEs", hardened, false},   {k + " = no", hardened, true},
+        {k + " = y", hardened, true},    {k + " = yes please", hardened, true},
+        {k + " = true", hardened, true}, {"# launch_in_hardened = yes", hardened, true},
+        {k + " =", hardened, true},      {std::nullopt, hardened, true},
+        {no_file, hardened, true},       {k + " = no", ordinary, false},
+        {k + " = yes", ordinary, false}, {k + " = no", "", false},
     };
     const std::string path = ::testing::TempDir() + "zt-hardened-" + std::to_string(getpid());
     for (const auto& r : rows) {

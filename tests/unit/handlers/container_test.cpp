@@ -2,11 +2,6 @@
 
 #include "handlers/container.h"
 
-#include <cstring>
-#include <tuple>
-
-#include "handlers/disk.h"
-
 #include <gtest/gtest.h>
 
 #include "crypto/crypto_factory.h"
@@ -69,55 +64,6 @@ TEST(Datastore, PackedByTheClientUnpacksWithTheServiceKeyOnly) {
     EXPECT_TRUE(ec);
     const auto none = Container::extract_key(factory, service, items.serialize(), ec);
     EXPECT_TRUE(none.first.empty() && none.second.empty() && ec);
-}
-
-TEST(Datastore, ClearPartNeedsExactlyFiveItems) {
-    for (std::size_t count : {0u, 4u, 5u, 6u}) {
-        Serializer frame;
-        for (std::size_t i = 0; i < count; ++i) {
-            frame.push_back(bytes(2, static_cast<unsigned char>(i)));
-        }
-        Container::Datastore store;
-        EXPECT_EQ(store.unpack(count == 0 ? bytes{} : frame.serialize()), count == 5) << count;
-        if (count == 5) {
-            EXPECT_EQ(store.service.container, bytes(2, 1));
-            EXPECT_EQ(store.service.material, bytes(2, 2));
-        }
-        if (count == 4) {
-            Container::Datastore partial;
-            partial.deserialize(frame.serialize());
-            EXPECT_TRUE(partial.ephemeral.wrapped_key.empty());
-        }
-    }
-}
-
-TEST(Keystore, TrueOnlyWithKeyAndParameter) {
-    EXPECT_TRUE(Container::Keystore(bytes{1}, bytes{2}));
-    EXPECT_FALSE(Container::Keystore(bytes{1}, bytes{}));
-    EXPECT_FALSE(Container::Keystore(bytes{}, bytes{2}));
-    Container::Keystore decoded;
-    decoded.deserialize(Container::Keystore(bytes{1}, bytes{}).serialize());
-    EXPECT_EQ(decoded.key, bytes{1});
-    EXPECT_FALSE(decoded);
-}
-
-}  // namespace
-
-namespace {
-
-TEST(DiskRecord, SizeItemOfAnyOtherLengthReadsAsZero) {
-    const Container::Disk disk("alice", "/srv/alice.img", "ext4", 64u << 20);
-    Container::Disk decoded;
-    decoded.deserialize(disk.serialize());
-    EXPECT_EQ(std::tie(decoded.user_name, decoded.path, decoded.fs, decoded.size),
-              std::tie(disk.user_name, disk.path, disk.fs, disk.size));
-    Serializer frame;
-    for (const char* item : {"alice", "/p", "ext4"}) {
-        frame.push_back(bytes(item, item + std::strlen(item)));
-    }
-    frame.push_back(bytes{1, 2, 3, 4});
-    decoded.deserialize(frame.serialize());
-    EXPECT_EQ(decoded.size, 0u);
 }
 
 }  // namespace

@@ -169,15 +169,9 @@ TEST_F(KeyAgreementTest, SealedSecretsOpenOnlyForTheSameContainerLabelAndBytes) 
     other->import_container(container.data(), container.size(), L"other");
     EXPECT_THROW(other->open_secret("ztctl disk key", sealed.data(), sealed.size()), Exception);
     EXPECT_THROW(server_->open_secret("ztctl token", sealed.data(), sealed.size()), Exception);
-    for (std::size_t i = 1; i < sealed.size(); ++i) {
-        Bytes changed = sealed;
-        changed[i] ^= 1;
-        EXPECT_THROW(server_->open_secret("ztctl disk key", changed.data(), changed.size()),
-                     Exception)
-            << "byte " << i;
-    }
-    EXPECT_THROW(server_->open_secret("ztctl disk key", sealed.data(), sealed.size() - 1),
-                 Exception);
+    expect_every_changed_byte_refused(sealed, [&](const Bytes& changed) {
+        server_->open_secret("ztctl disk key", changed.data(), changed.size());
+    });
     Bytes version = sealed;
     version[0] = 2;
     expect_invalid_argument(

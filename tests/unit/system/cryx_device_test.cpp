@@ -76,52 +76,43 @@ TEST(CryxError, CategoryNameAndMessages) {
     EXPECT_EQ(make_cryx_category().message(0x4002), "Unknown error: 16386");
 }
 
-TEST(CryxAddRecord, KeysOfTheWrongSizeLeaveTheFlagAndFieldsZeroAndLongPathsAreCut) {
+// Keys of the wrong size leave the flag and key fields zero; a long path is cut to 64 bytes.
+TEST(CryxAddRecord, PathFlagModeAndKeysAtTheirOffsets) {
     const std::string path = "/dev/loop" + std::string(61, '9');  // 70 characters
     cryx_device device;
     device.set_managed_device(path);
     EXPECT_FALSE(device.set_keys(bytes(16, 0xAA), bytes(32, 0xBB)));
     EXPECT_FALSE(device.set_keys(bytes(32, 0xAA), bytes(33, 0xBB)));
-
     scripted_driver driver;
+    driver.chosen_number = 5;
     std::error_code ec;
     ASSERT_TRUE(device.add(ec, driver.calls())) << ec.message();
     EXPECT_EQ(driver.opened, std::vector<std::string>{"/dev/cryx-control"});
-    ASSERT_EQ(driver.records.size(), 1u);
-    const bytes& record = driver.records[0];
+    const bytes& record = driver.records.at(0);
     ASSERT_EQ(record.size(), 4169u);
     EXPECT_EQ(bytes(record.begin(), record.begin() + 4), bytes(4, 0xFF));  // -1: driver chooses
     EXPECT_EQ(std::string(record.begin() + 4, record.begin() + 68), path.substr(0, 64));
     EXPECT_TRUE(all_zero(record, 68, 4169));  // rest of the path, keys flag, mode and keys
-    EXPECT_EQ(device.get_device_name(), "/dev/cryx0");
-}
+    EXPECT_EQ(device.get_device_name(), "/dev/cryx5");
 
-TEST(CryxAddRecord, KeysAndModeAtTheirOffsets) {
+    // With keys, and a number it keeps and sends again.
     bytes first(32), second(32);
     for (unsigned char i = 0; i < 32; ++i) {
         first[i] = i + 1;
         second[i] = 0x80 + i;
     }
-    cryx_device device;
     device.set_managed_device("/dev/loop3");
     ASSERT_TRUE(device.set_keys(first, second));
-    scripted_driver driver;
-    driver.chosen_number = 5;
-    std::error_code ec;
     ASSERT_TRUE(device.add(ec, driver.calls()));
-    const bytes& record = driver.records.at(0);
-    EXPECT_EQ(std::string(record.begin() + 4, record.begin() + 14), "/dev/loop3");
-    EXPECT_TRUE(all_zero(record, 14, 4100));
-    EXPECT_EQ(record[4100], 1);
-    EXPECT_EQ(bytes(record.begin() + 4101, record.begin() + 4105), (bytes{2, 0, 0, 0}));
-    EXPECT_EQ(bytes(record.begin() + 4105, record.begin() + 4137), second);
-    EXPECT_EQ(bytes(record.begin() + 4137, record.end()), first);
+    const bytes& keyed = driver.records.at(1);
+    EXPECT_EQ(bytes(keyed.begin(), keyed.begin() + 4), (bytes{5, 0, 0, 0}));
+    EXPECT_EQ(std::string(keyed.begin() + 4, keyed.begin() + 14), "/dev/loop3");
+    EXPECT_TRUE(all_zero(keyed, 14, 4100));
+    EXPECT_EQ(keyed[4100], 1);
+    EXPECT_EQ(bytes(keyed.begin() + 4101, keyed.begin() + 4105), (bytes{2, 0, 0, 0}));
+    EXPECT_EQ(bytes(keyed.begin() + 4105, keyed.begin() + 4137), second);
+    EXPECT_EQ(bytes(keyed.begin() + 4137, keyed.end()), first);
     EXPECT_EQ(device.get_number(), 5);
-
-    // A handle that has a number sends it and keeps it.
-    ASSERT_TRUE(device.add(ec, driver.calls()));
-    EXPECT_EQ(bytes(driver.records.at(1).begin(), driver.records.at(1).begin() + 4),
-              (bytes{5, 0, 0, 0}));
 }
 
 TEST(CryxDevice, RemoveSendsTheNumberByValueAndForgetsTheDevice) {

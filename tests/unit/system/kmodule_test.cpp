@@ -13,7 +13,7 @@ constexpr const char* kTable =
     "fresh 4096 0 - Loading 0x0000000000000000\n"
     "going 4096 0 [permanent] Unloading 0xffffffffc0300000\n";
 
-TEST(KernelModule, StateOfEachKindOfLine) {
+TEST(KernelModule, StateAndFieldsOfTheMatchingLine) {
     const struct {
         const char* name;
         State state;
@@ -26,9 +26,7 @@ TEST(KernelModule, StateOfEachKindOfLine) {
         EXPECT_EQ(module.parse_table(kTable).get_state(), row.state) << row.name;
         EXPECT_EQ(module.loaded(), row.state == State::live) << row.name;
     }
-}
-
-TEST(KernelModule, FieldsOfTheMatchingLine) {
+    // The fields of the matching line.
     KernelModule module("cryx");
     module.parse_table(kTable);
     EXPECT_EQ(module.get_size(), 16384u);

@@ -6,7 +6,7 @@ namespace {
 
 using pieces = std::vector<std::string>;
 
-TEST(UtilSplit, CutsLikeRepeatedGetline) {
+TEST(UtilSplit, CutsLikeRepeatedGetlineAndJoinPutsTheDelimiterBack) {
     const std::tuple<std::string, char, pieces> cases[] = {
         {"a  b", ' ', {"a", "", "b"}}, {"a,b,", ',', {"a", "b"}}, {"a,b,,", ',', {"a", "b", ""}},
         {",a", ',', {"", "a"}},        {",", ',', {""}},          {"", ',', {}},
@@ -19,30 +19,21 @@ TEST(UtilSplit, CutsLikeRepeatedGetline) {
             EXPECT_EQ(util::join(expected, delimiter), text);
         }
     }
-}
-
-TEST(UtilSplit, MaxKeepsTheRestInTheLastPiece) {
+    // A maximum keeps the rest in the last piece.
     EXPECT_EQ(util::split("a,b,c", ',', 2), (pieces{"a", "b,c"}));
     EXPECT_EQ(util::split("a,b,c", ',', 1), (pieces{"a,b,c"}));
     EXPECT_EQ(util::split("a,b,c", ',', 9), (pieces{"a", "b", "c"}));
     EXPECT_EQ(util::split("a,,", ',', 2), (pieces{"a", ","}));
     EXPECT_EQ(util::split("", ',', 2), pieces{});
-}
-
-TEST(UtilSplit, StringDelimiter) {
     EXPECT_EQ(util::split("a::b::::c", std::string("::")), (pieces{"a", "b", "", "c"}));
     EXPECT_EQ(util::split("a::b::", std::string("::")), (pieces{"a", "b"}));
     EXPECT_EQ(util::split("a:b", std::string("::")), (pieces{"a:b"}));
     EXPECT_EQ(util::split(":::", std::string("::")), (pieces{"", ":"}));
     EXPECT_EQ(util::split("", std::string("::")), pieces{});
     EXPECT_EQ(util::split("abc", std::string()), (pieces{"abc"}));
-}
-
-TEST(UtilJoin, PutsDelimiterBetweenPieces) {
-    EXPECT_EQ(util::join({}, '\n'), "");
-    EXPECT_EQ(util::join({"a"}, '\n'), "a");
     EXPECT_EQ(util::join({"", ""}, ','), ",");
     EXPECT_EQ(util::join({"a", "b", ""}, ','), "a,b,");
+    EXPECT_EQ(util::join({}, '\n'), "");
 }
 
 TEST(UtilText, RemoveSpacesLowerAndHexlify) {
