@@ -1,8 +1,11 @@
 #include "database/frame_writer.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
+
+#include "system/wipe.h"
 
 namespace {
 
@@ -25,8 +28,30 @@ void check_item_size(std::uint64_t size) {
 
 frame_writer::frame_writer() : m_out(kHeaderSize) {}
 
+frame_writer::~frame_writer() {
+    util::wipe(m_out);
+}
+
+void frame_writer::reserve(std::size_t size) {
+    if (size > m_out.size()) {
+        make_room(size - m_out.size());
+    }
+}
+
+void frame_writer::make_room(std::size_t extra) {
+    if (m_out.capacity() - m_out.size() >= extra) {
+        return;
+    }
+    bytes bigger;
+    bigger.reserve(std::max(m_out.size() + extra, 2 * m_out.capacity()));
+    bigger.assign(m_out.begin(), m_out.end());
+    util::wipe(m_out);
+    m_out.swap(bigger);
+}
+
 void frame_writer::add(const bytes& item) {
     check_item_size(item.size());
+    make_room(kItemHeaderSize + item.size());
     const std::size_t at = m_out.size();
     m_out.resize(at + kItemHeaderSize);
     put_le(m_out.data() + at, item.size(), kItemHeaderSize);
@@ -35,6 +60,7 @@ void frame_writer::add(const bytes& item) {
 
 void frame_writer::begin_frame() {
     // The item's length and the inner frame's header, both filled in by end_frame().
+    make_room(kItemHeaderSize + kHeaderSize);
     m_open.push_back(m_out.size());
     m_out.resize(m_out.size() + kItemHeaderSize + kHeaderSize);
 }

@@ -154,9 +154,13 @@ reply_builder::~reply_builder() {
 
 bytes reply_builder::obtain() const {
     // Written straight into the reply: the payload is copied once, not twice.
+    const bytes status = m_status.serialize();
+    const bytes error = m_error.serialize();
     frame_writer frame;
-    frame.add(m_status.serialize());
-    frame.add(m_error.serialize());
+    // The frame header (8 bytes) and three item lengths (4 bytes each) besides the items.
+    frame.reserve(8 + 3 * 4 + status.size() + error.size() + m_buffer.size());
+    frame.add(status);
+    frame.add(error);
     frame.add(m_buffer);
     return std::move(frame).finish();
 }
