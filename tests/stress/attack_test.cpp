@@ -31,34 +31,16 @@
 #include <vector>
 
 #include "integration/service_client.h"
+#include "testing/account_process.h"
+#include "testing/host_state.h"
+#include "testing/stress_run.h"
 
 namespace service_test {
 namespace {
 
-// The daemon's resident set in bytes (VmRSS of /proc/<pid>/status); 0 when unreadable.
-std::uint64_t resident_bytes(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stoull(line.substr(6)) * 1024;
-        }
-    }
-    return 0;
-}
-
-bool long_run() {
-    const char* v = std::getenv("ZT_LONG_TESTS");
-    return v != nullptr && std::string(v) == "1";
-}
-
-// The seed of this run: ZT_STRESS_SEED when set, else a fresh one.
-std::uint64_t run_seed() {
-    if (const char* v = std::getenv("ZT_STRESS_SEED")) {
-        return std::stoull(v);
-    }
-    return std::random_device{}() | (std::uint64_t{std::random_device{}()} << 32);
-}
+using zt_testing::long_run;
+using zt_testing::resident_bytes;
+using zt_testing::run_seed;
 
 // The largest message the sandbox's bus passes on (dbus-daemon's built-in limit, which its
 // configuration keeps), less room for the header.

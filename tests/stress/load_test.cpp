@@ -29,8 +29,10 @@
 #include "handlers/disk.h"
 #include "handlers/profile.h"
 #include "integration/library_client.h"
+#include "testing/host_state.h"
 #include "testing/required_environment.h"
 #include "testing/sandbox.h"
+#include "testing/stress_run.h"
 
 namespace {
 
@@ -44,28 +46,10 @@ constexpr const char* kAdminPassword = "load admin";
 constexpr unsigned kClients = 32;
 constexpr unsigned kUsersPerClient = 2;
 
-std::uint64_t resident_bytes(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stoull(line.substr(6)) * 1024;
-        }
-    }
-    return 0;
-}
-
-bool long_run() {
-    const char* v = std::getenv("ZT_LONG_TESTS");
-    return v != nullptr && std::string(v) == "1";
-}
-
-std::uint64_t run_seed() {
-    if (const char* v = std::getenv("ZT_STRESS_SEED")) {
-        return std::stoull(v);
-    }
-    return std::random_device{}() | (std::uint64_t{std::random_device{}()} << 32);
-}
+using zt_testing::attached_loops;
+using zt_testing::long_run;
+using zt_testing::resident_bytes;
+using zt_testing::run_seed;
 
 std::string user_name(unsigned client, unsigned user) {
     return "ld" + std::to_string(client) + (user == 0 ? "a" : "b");
@@ -257,19 +241,6 @@ TEST_F(Load, TwoHundredIdleSessionsAreHeldOpenAndEachCostsLittle) {
     std::cout << "idle: " << kIdle << " sessions, VmRSS " << before << " -> " << after << " bytes, "
               << per_session << " bytes per session" << std::endl;
     RecordProperty("bytes_per_session", std::to_string(per_session));
-}
-
-// The host's attached loop devices, as losetup lists them.
-std::string attached_loops() {
-    std::string out;
-    if (FILE* p = ::popen("losetup -a 2>/dev/null", "r")) {
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, p) != nullptr) {
-            out += buffer;
-        }
-        ::pclose(p);
-    }
-    return out;
 }
 
 // Users mounting and unmounting their own disks at once: real loop devices, the driver

@@ -1,0 +1,20 @@
+#pragma once
+
+// Code run as an unprivileged account of a sandbox, as a local user would run it: a forked
+// child in the sandbox's mount namespace with the account's uid and gid and no
+// supplementary groups.
+
+#include <sys/types.h>
+
+#include <functional>
+
+#include "testing/sandbox.h"
+
+namespace zt_testing {
+
+// Runs body in a child inside box as uid (gid the same), its return value the child's exit
+// code; the exit code here, 100 when the child could not become the account, 101 when body
+// threw, -1 when the child was killed by a signal.
+int run_as(const sandbox& box, uid_t uid, const std::function<int()>& body);
+
+}  // namespace zt_testing
