@@ -5,13 +5,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 
+#include "testing/process.h"
+
 namespace zt_testing {
 
-int run_as(const sandbox& box, uid_t uid, const std::function<int()>& body) {
+int run_as(const sandbox& box, uid_t uid, const std::function<int()>& body,
+           const std::function<void()>& serve, std::chrono::milliseconds timeout) {
     std::cout.flush();
     const pid_t pid = ::fork();
     if (pid < 0) {
@@ -32,10 +35,18 @@ int run_as(const sandbox& box, uid_t uid, const std::function<int()>& body) {
         ::_exit(code);
     }
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
+    const bool ended = wait_until(
+        [&] {
+            if (serve) {
+                serve();
+            }
+            return ::waitpid(pid, &status, WNOHANG) == pid;
+        },
+        timeout);
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

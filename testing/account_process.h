@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 
 #include "testing/sandbox.h"
@@ -13,8 +14,11 @@
 namespace zt_testing {
 
 // Runs body in a child inside box as uid (gid the same), its return value the child's exit
-// code; the exit code here, 100 when the child could not become the account, 101 when body
-// threw, -1 when the child was killed by a signal.
-int run_as(const sandbox& box, uid_t uid, const std::function<int()>& body);
+// code, calling serve() here meanwhile (to answer or drain what the child's calls cause).
+// The exit code; 100 when the child could not become the account, 101 when body threw, -1
+// when the child was killed by a signal or did not end within timeout (it is killed then).
+int run_as(const sandbox& box, uid_t uid, const std::function<int()>& body,
+           const std::function<void()>& serve = {},
+           std::chrono::milliseconds timeout = std::chrono::minutes(30));
 
 }  // namespace zt_testing
