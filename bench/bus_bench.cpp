@@ -33,6 +33,7 @@
 #include "client/session.h"
 #include "crypto/account_token.h"
 #include "dbus/dbus_iface.h"
+#include "testing/host_state.h"
 #include "testing/private_bus.h"
 #include "testing/process.h"
 #include "testing/sandbox.h"
@@ -99,17 +100,6 @@ double cpu_seconds(const std::string& stat_path) {
 
 double cpu_seconds(pid_t pid) {
     return cpu_seconds("/proc/" + std::to_string(pid) + "/stat");
-}
-
-// VmRSS of pid in bytes, or -1 when its status cannot be read.
-std::int64_t resident_bytes(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stoll(line.substr(6)) * 1024;  // the kernel writes kB
-        }
-    }
-    return -1;
 }
 
 // The sandbox with its private bus, the provisioned daemon owning its name, and the echo
@@ -406,14 +396,14 @@ void BM_ResidentOverRequests(benchmark::State& state) {
     if (!session) {
         return fail(state, "session setup", ec);
     }
-    const std::int64_t before = resident_bytes(g_bus->daemon_pid());
+    const auto before = static_cast<std::int64_t>(zt_testing::resident_bytes(g_bus->daemon_pid()));
     for (auto _ : state) {
         if (!get_public_key(*session, ec)) {
             return fail(state, "GetPublicKey", ec);
         }
     }
-    const std::int64_t after = resident_bytes(g_bus->daemon_pid());
-    if (before < 0 || after < 0) {
+    const auto after = static_cast<std::int64_t>(zt_testing::resident_bytes(g_bus->daemon_pid()));
+    if (before == 0 || after == 0) {
         return fail(state, "cannot read the daemon's VmRSS");
     }
     state.counters["rss_before_KiB"] = static_cast<double>(before) / 1024;
@@ -430,7 +420,8 @@ void BM_ResidentPerSession(benchmark::State& state) {
     const bool secure = state.range(1) != 0;
     std::error_code ec;
     for (auto _ : state) {
-        const std::int64_t before = resident_bytes(g_bus->daemon_pid());
+        const auto before =
+            static_cast<std::int64_t>(zt_testing::resident_bytes(g_bus->daemon_pid()));
         std::vector<std::unique_ptr<client::session>> held;
         held.reserve(n);
         for (std::size_t i = 0; i < n; ++i) {
@@ -443,8 +434,9 @@ void BM_ResidentPerSession(benchmark::State& state) {
                 return fail(state, "session " + std::to_string(i), ec);
             }
         }
-        const std::int64_t after = resident_bytes(g_bus->daemon_pid());
-        if (before < 0 || after < 0) {
+        const auto after =
+            static_cast<std::int64_t>(zt_testing::resident_bytes(g_bus->daemon_pid()));
+        if (before == 0 || after == 0) {
             return fail(state, "cannot read the daemon's VmRSS");
         }
         state.counters["rss_before_KiB"] = static_cast<double>(before) / 1024;

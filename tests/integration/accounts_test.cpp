@@ -3,17 +3,13 @@
 // rollback of a registration that cannot be saved, and the refusals that guard the data.
 
 #include <dbus/dbus.h>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,9 +19,9 @@
 #include "dbus/conf_generator.h"
 #include "handlers/profile.h"
 #include "integration/library_client.h"
+#include "testing/account_process.h"
 #include "testing/private_bus.h"
-#include "testing/required_environment.h"
-#include "testing/sandbox.h"
+#include "testing/service_fixture.h"
 
 namespace {
 
@@ -39,26 +35,12 @@ namespace ds = dbus_iface::system;
 constexpr const char* kAdminPassword = "correct horse";
 const std::string kDatabase = std::string(sandbox::service_dir) + "/database.bin";
 
-class Accounts : public ::testing::Test {
+class Accounts : public zt_testing::service_fixture {
   protected:
     void SetUp() override {
-        const std::string reason = sandbox::unavailable_reason();
-        if (!reason.empty()) {
-            ZT_SKIP_UNLESS_REQUIRED(reason);
-        }
-        m_box = std::make_unique<sandbox>();
-        m_box->provision_with_tool({{"admin", kAdminPassword}});
-        for (const char* name : {"alice", "bob", "carol", "admin"}) {
-            m_uid[name] = m_box->add_account(name).uid;
-        }
-        start();
+        set_up_service({{"admin", kAdminPassword}}, {"alice", "bob", "carol"});
     }
-
-    void start() {
-        m_daemon = m_box->start_daemon();
-        ASSERT_TRUE(m_box->wait_for_name("ru.quorvex.server", m_daemon, 30s));
-        m_client = std::make_unique<library_client>(*m_box);
-    }
+    void started() override { m_client = std::make_unique<library_client>(*m_box); }
 
     bool identify(const std::string& name) {
         const auto reply = m_client->call_clear(ds::auth::identify_user(), text(name));
@@ -68,35 +50,14 @@ class Accounts : public ::testing::Test {
 
     // Whether a process of account may own "ru.quorvex.<account>" on the sandbox's bus.
     bool may_own_bus_name(const std::string& account) {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            if (setns(m_box->namespace_fd(), CLONE_NEWNS) != 0 || setgroups(0, nullptr) != 0 ||
-                setgid(m_uid[account]) != 0 || setuid(m_uid[account]) != 0) {
-                _exit(100);
-            }
-            try {
-                auto c = zt_testing::open_bus("unix:path=/run/dbus/system_bus_socket");
-                const std::string name = "ru.quorvex." + account;
-                _exit(dbus_bus_request_name(c.get(), name.c_str(), DBUS_NAME_FLAG_DO_NOT_QUEUE,
-                                            nullptr) == DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER
-                          ? 0
-                          : 1);
-            } catch (...) {
-                _exit(101);
-            }
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    }
-
-    bool logged(const std::string& priority, const std::string& message) {
-        for (const auto& e : m_box->journal().entries_of("ztctld")) {
-            if (e.priority() == priority && e.message() == message) {
-                return true;
-            }
-        }
-        return false;
+        return zt_testing::run_as(*m_box, m_account[account].uid, [&] {
+                   auto c = zt_testing::open_bus("unix:path=/run/dbus/system_bus_socket");
+                   const std::string name = "ru.quorvex." + account;
+                   return dbus_bus_request_name(c.get(), name.c_str(), DBUS_NAME_FLAG_DO_NOT_QUEUE,
+                                                nullptr) == DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER
+                              ? 0
+                              : 1;
+               }) == 0;
     }
 
     std::vector<std::string> entries(const std::string& dir) {
@@ -113,10 +74,7 @@ class Accounts : public ::testing::Test {
         return ::lstat(m_box->host_path(path).c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
     }
 
-    std::unique_ptr<sandbox> m_box;
-    zt_testing::child_process m_daemon;
     std::unique_ptr<library_client> m_client;
-    std::map<std::string, uid_t> m_uid;
 };
 
 TEST_F(Accounts, RegisteredUserGetsPolicyDirectoryAndASessionOfItsOwn) {
@@ -295,7 +253,9 @@ TEST_F(Accounts, HostileNamesAndPathsAreRefused) {
     ASSERT_EQ(::symlink("/run/real", m_box->host_path("/zt/alice").c_str()), 0);
     EXPECT_EQ(m_client->add(*admin, "alice", "/run/ks/file"), 8203);
     ASSERT_EQ(::mkdir(m_box->host_path("/zt/carol").c_str(), 0700), 0);
-    ASSERT_EQ(::chown(m_box->host_path("/zt/carol").c_str(), m_uid["bob"], m_uid["bob"]), 0);
+    ASSERT_EQ(
+        ::chown(m_box->host_path("/zt/carol").c_str(), m_account["bob"].uid, m_account["bob"].uid),
+        0);
     EXPECT_EQ(m_client->add(*admin, "carol", "/run/ks/file"), 8203);
     EXPECT_FALSE(identify("alice"));
     EXPECT_FALSE(identify("carol"));

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/host_state.h"
 #include "testing/required_environment.h"
 #include "testing/sandbox.h"
 
@@ -85,13 +86,6 @@ std::string make_loop(const sandbox& box) {
     return made.out.substr(0, made.out.find('\n'));
 }
 
-// The host's `losetup -a`.
-std::string host_loops() {
-    return zt_testing::run_captured({"/bin/sh", "-c", "PATH=/usr/sbin:/sbin:$PATH; losetup -a"},
-                                    60s)
-        .out;
-}
-
 // Why these tests cannot run here; empty if they can.
 std::string unavailable_reason() {
     const std::string reason = sandbox::unavailable_reason(kOptions);
@@ -138,97 +132,92 @@ class CryxStandin : public ::testing::Test {
     std::string m_loop;
 };
 
-TEST_F(CryxStandin, FileSystemMadeThroughItReadsBackUnderTheSameKey) {
-    const int number = add("/run/key-a");
-    ASSERT_GE(number, 0);
-    EXPECT_TRUE(m_box->exists(node(number)));
-    EXPECT_FALSE(std::filesystem::exists(node(number))) << "the node reached the host's /dev";
-    ASSERT_EQ(sh("mkfs.ext4 -q " + node(number)).status, 0);
-    ASSERT_EQ(mount(number).status, 0);
-
-    // Registered like a disk: /sys/block, seen through the preload, names the node's device
-    // number, and the mount tables show the node under it.
-    struct stat st {};
-    ASSERT_EQ(stat(m_box->host_path(node(number)).c_str(), &st), 0);
-    const std::string dev =
-        std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
-    EXPECT_EQ(sh("cat /sys/block/cryx" + std::to_string(number) + "/dev", true).out, dev + "\n");
-    EXPECT_NE(sh("cat /proc/self/mounts").out.find(node(number) + " " + kMountPoint + " ext4"),
-              std::string::npos);
-    EXPECT_NE(sh("cat /proc/self/mountinfo").out.find(" " + dev + " / " + kMountPoint + " "),
-              std::string::npos);
-
-    // A marker that fills whole blocks, unique to this run.
-    const std::string marker = "zt-cryx-marker-" + std::to_string(getpid()) + "-" +
-                               std::to_string(std::random_device()()) + ";";
-    std::string text;
-    while (text.size() < 64 * 1024) {
-        text += marker;
-    }
-    m_box->write_file(std::string(kMountPoint) + "/marker", text);
-    EXPECT_EQ(ctl("remove " + std::to_string(number)).status, EBUSY);
-    ASSERT_EQ(sh(std::string("umount ") + kMountPoint).status, 0);
-    ASSERT_EQ(ctl("remove " + std::to_string(number)).status, 0);
-    EXPECT_FALSE(m_box->exists(node(number)));
-
-    EXPECT_EQ(read_host_file(m_box->host_path(kContainer)).find(marker), std::string::npos)
-        << "the container holds plaintext";
-
-    const int again = add("/run/key-a");
-    ASSERT_GE(again, 0);
-    ASSERT_EQ(mount(again).status, 0);
-    EXPECT_EQ(m_box->read_file(std::string(kMountPoint) + "/marker"), text);
-    ASSERT_EQ(sh(std::string("umount ") + kMountPoint).status, 0);
-    EXPECT_EQ(ctl("remove " + std::to_string(again)).status, 0);
-}
-
-TEST_F(CryxStandin, AnotherKeyShowsNoiseThatDoesNotMount) {
-    const int number = add("/run/key-a");
-    ASSERT_GE(number, 0);
-    ASSERT_EQ(sh("mkfs.ext4 -q " + node(number)).status, 0);
-    ASSERT_EQ(mount(number).status, 0) << "the file system does mount under its own key";
-    ASSERT_EQ(sh(std::string("umount ") + kMountPoint).status, 0);
-    ASSERT_EQ(ctl("remove " + std::to_string(number)).status, 0);
-
-    const int other = add("/run/key-b");
-    ASSERT_GE(other, 0);
-    EXPECT_NE(mount(other).status, 0);
-    EXPECT_NE(sh("blkid -p " + node(other)).status, 0) << "a file system shows under another key";
-    EXPECT_EQ(ctl("remove " + std::to_string(other)).status, 0);
-}
-
-TEST_F(CryxStandin, RefusesWhatTheDriverRefuses) {
-    const int number = add("/run/key-a");
-    ASSERT_GE(number, 0);
-    m_box->write_file("/run/plain-file", "not a block device");
-    struct row {
-        std::string arguments;
-        int error;
-    };
-    const std::vector<row> rows{
-        {"add " + m_loop, EINVAL},  // a record without keys
-        {"add " + m_loop + " --key-file /run/key-a --mode 3", EINVAL},
-        {"add /run/plain-file --key-file /run/key-a", ENOTBLK},
-        {"add " + m_loop + " --key-file /run/key-a --number " + std::to_string(number), EEXIST},
-        {"add " + m_loop + " --key-file /run/key-a", EBUSY},  // the driver holds it already
-        {"remove " + std::to_string(number + 100), ENXIO},
-        {"remove -1", ENXIO},
-    };
-    for (const auto& r : rows) {
-        EXPECT_EQ(ctl(r.arguments).status, r.error) << r.arguments;
-    }
-
-    // Open, not mounted, is busy too; the device stays usable.
+// A file system made through it reads back under the same key, and the container holds no
+// plaintext; it refuses what the driver refuses; its module line and control node follow
+// the module state.
+TEST_F(CryxStandin, EncryptsRefusesWhatTheDriverRefusesAndFollowsTheModuleState) {
     {
-        const zt_testing::unique_fd open_node(
-            open(m_box->host_path(node(number)).c_str(), O_RDONLY | O_CLOEXEC));
-        ASSERT_TRUE(open_node);
-        EXPECT_EQ(ctl("remove " + std::to_string(number)).status, EBUSY);
-    }
-    EXPECT_EQ(ctl("remove " + std::to_string(number)).status, 0);
-}
+        const int number = add("/run/key-a");
+        ASSERT_GE(number, 0);
+        EXPECT_TRUE(m_box->exists(node(number)));
+        EXPECT_FALSE(std::filesystem::exists(node(number))) << "the node reached the host's /dev";
+        ASSERT_EQ(sh("mkfs.ext4 -q " + node(number)).status, 0);
+        ASSERT_EQ(mount(number).status, 0);
 
-TEST_F(CryxStandin, ModuleTableAndControlNodeFollowTheModuleState) {
+        // Registered like a disk: /sys/block, seen through the preload, names the node's device
+        // number, and the mount tables show the node under it.
+        struct stat st {};
+        ASSERT_EQ(stat(m_box->host_path(node(number)).c_str(), &st), 0);
+        const std::string dev =
+            std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+        EXPECT_EQ(sh("cat /sys/block/cryx" + std::to_string(number) + "/dev", true).out,
+                  dev + "\n");
+        EXPECT_NE(sh("cat /proc/self/mounts").out.find(node(number) + " " + kMountPoint + " ext4"),
+                  std::string::npos);
+        EXPECT_NE(sh("cat /proc/self/mountinfo").out.find(" " + dev + " / " + kMountPoint + " "),
+                  std::string::npos);
+
+        // A marker that fills whole blocks, unique to this run.
+        const std::string marker = "zt-cryx-marker-" + std::to_string(getpid()) + "-" +
+                                   std::to_string(std::random_device()()) + ";";
+        std::string text;
+        while (text.size() < 64 * 1024) {
+            text += marker;
+        }
+        m_box->write_file(std::string(kMountPoint) + "/marker", text);
+        EXPECT_EQ(ctl("remove " + std::to_string(number)).status, EBUSY);
+        ASSERT_EQ(sh(std::string("umount ") + kMountPoint).status, 0);
+        ASSERT_EQ(ctl("remove " + std::to_string(number)).status, 0);
+        EXPECT_FALSE(m_box->exists(node(number)));
+
+        EXPECT_EQ(read_host_file(m_box->host_path(kContainer)).find(marker), std::string::npos)
+            << "the container holds plaintext";
+
+        const int again = add("/run/key-a");
+        ASSERT_GE(again, 0);
+        ASSERT_EQ(mount(again).status, 0);
+        EXPECT_EQ(m_box->read_file(std::string(kMountPoint) + "/marker"), text);
+        ASSERT_EQ(sh(std::string("umount ") + kMountPoint).status, 0);
+        EXPECT_EQ(ctl("remove " + std::to_string(again)).status, 0);
+
+        // Another key shows noise that neither mounts nor looks like a file system.
+        const int other = add("/run/key-b");
+        ASSERT_GE(other, 0);
+        EXPECT_NE(mount(other).status, 0);
+        EXPECT_NE(sh("blkid -p " + node(other)).status, 0)
+            << "a file system shows under another key";
+        EXPECT_EQ(ctl("remove " + std::to_string(other)).status, 0);
+    }
+    {
+        const int number = add("/run/key-a");
+        ASSERT_GE(number, 0);
+        m_box->write_file("/run/plain-file", "not a block device");
+        struct row {
+            std::string arguments;
+            int error;
+        };
+        const std::vector<row> rows{
+            {"add " + m_loop, EINVAL},  // a record without keys
+            {"add " + m_loop + " --key-file /run/key-a --mode 3", EINVAL},
+            {"add /run/plain-file --key-file /run/key-a", ENOTBLK},
+            {"add " + m_loop + " --key-file /run/key-a --number " + std::to_string(number), EEXIST},
+            {"add " + m_loop + " --key-file /run/key-a", EBUSY},  // the driver holds it already
+            {"remove " + std::to_string(number + 100), ENXIO},
+            {"remove -1", ENXIO},
+        };
+        for (const auto& r : rows) {
+            EXPECT_EQ(ctl(r.arguments).status, r.error) << r.arguments;
+        }
+
+        // Open, not mounted, is busy too; the device stays usable.
+        {
+            const zt_testing::unique_fd open_node(
+                open(m_box->host_path(node(number)).c_str(), O_RDONLY | O_CLOEXEC));
+            ASSERT_TRUE(open_node);
+            EXPECT_EQ(ctl("remove " + std::to_string(number)).status, EBUSY);
+        }
+        EXPECT_EQ(ctl("remove " + std::to_string(number)).status, 0);
+    }
     struct row {
         cryx_module state;
         std::string line;   // the driver's line, empty when absent
@@ -254,7 +243,7 @@ TEST(CryxStandinTeardown, LeavesNoLoopDeviceMountNodeOrProcess) {
         ZT_SKIP_UNLESS_REQUIRED(reason);
     }
     const std::string mounts_before = read_host_file("/proc/self/mountinfo");
-    const std::string loops_before = host_loops();
+    const std::string loops_before = zt_testing::attached_loops();
     std::set<long> used;  // loop devices the sandbox attached
     pid_t driver = -1;
     {
@@ -288,7 +277,7 @@ TEST(CryxStandinTeardown, LeavesNoLoopDeviceMountNodeOrProcess) {
     EXPECT_EQ(read_host_file("/proc/self/mountinfo"), mounts_before);
     // Other users of the machine may attach loop devices meanwhile, but none of the sandbox's
     // is listed and every entry gone was the sandbox's.
-    const std::string loops_after = host_loops();
+    const std::string loops_after = zt_testing::attached_loops();
     for (const long number : used) {
         const std::string entry = "/dev/loop" + std::to_string(number) + ":";
         EXPECT_EQ(loops_after.find(entry), std::string::npos) << loops_after;

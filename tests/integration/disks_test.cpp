@@ -18,8 +18,8 @@
 #include "handlers/disk.h"
 #include "handlers/disk_control.h"
 #include "integration/library_client.h"
-#include "testing/required_environment.h"
-#include "testing/sandbox.h"
+#include "testing/host_state.h"
+#include "testing/service_fixture.h"
 
 namespace {
 
@@ -33,45 +33,30 @@ constexpr const char* kAdminPassword = "correct horse";
 constexpr const char* kAlicePassword = "alice pw";
 constexpr std::uint64_t kSize = 32u << 20;
 
-// The host's attached loop devices, as losetup lists them.
-std::string attached_loops() {
-    std::string out;
-    if (FILE* p = ::popen("losetup -a 2>/dev/null", "r")) {
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, p) != nullptr) {
-            out += buffer;
-        }
-        ::pclose(p);
-    }
-    return out;
-}
+using zt_testing::attached_loops;
 
-class Disks : public ::testing::Test {
+class Disks : public zt_testing::service_fixture {
   protected:
     void SetUp() override {
-        const std::string reason = sandbox::unavailable_reason({.with_cryx = true});
-        if (!reason.empty()) {
-            ZT_SKIP_UNLESS_REQUIRED(reason);
-        }
         m_loops_before = attached_loops();
-        m_box = std::make_unique<sandbox>(zt_testing::sandbox_options{.with_cryx = true});
-        m_box->provision_with_tool({{"admin", kAdminPassword}});
-        m_alice = m_box->add_account("alice");
-        m_box->add_account("bob");
+        ASSERT_NO_FATAL_FAILURE(
+            set_up_service({{"admin", kAdminPassword}}, {"alice", "bob"}, {.with_cryx = true}));
+        if (IsSkipped()) {
+            return;
+        }
         m_box->write_file("/run/disks/.keep", "");
-        m_daemon = m_box->start_daemon();
-        ASSERT_TRUE(m_box->wait_for_name("ru.quorvex.server", m_daemon, 30s));
-        m_client = std::make_unique<library_client>(*m_box);
         m_admin = m_client->open("admin", kAdminPassword);
         for (const auto& [name, pw] : {std::pair{"alice", kAlicePassword}, {"bob", "bob pw"}}) {
             m_client->write_keystore(std::string("/run/ks-") + name, pw);
             ASSERT_EQ(m_client->add(*m_admin, name, std::string("/run/ks-") + name), 0);
         }
     }
+    void started() override { m_client = std::make_unique<library_client>(*m_box); }
 
     void TearDown() override {
         m_admin.reset();
         m_client.reset();
+        service_fixture::TearDown();
         m_box.reset();
         EXPECT_EQ(attached_loops(), m_loops_before);
     }
@@ -86,15 +71,6 @@ class Disks : public ::testing::Test {
             .value();
     }
 
-    bool logged(const std::string& message) {
-        for (const auto& e : m_box->journal().entries_of("ztctld")) {
-            if (e.priority() == "4" && e.message() == message) {
-                return true;
-            }
-        }
-        return false;
-    }
-
     // Runs a shell script inside the sandbox, seeing the driver as the daemon does.
     int shell(const std::string& script) {
         zt_testing::spawn_options io;
@@ -104,24 +80,85 @@ class Disks : public ::testing::Test {
         return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
     }
 
-    std::unique_ptr<sandbox> m_box;
-    zt_testing::child_process m_daemon;
     std::unique_ptr<library_client> m_client;
     std::unique_ptr<client::session> m_admin;
-    sandbox::account m_alice{};
     std::string m_loops_before;
 };
 
-TEST_F(Disks, CreatedDiskIsEncryptedOwnedByItsUserAndRecorded) {
+// The life of a disk on one service: creations that fail leave nothing attached; the created
+// disk is encrypted, owned by its user and recorded; mounted with the key only its user can
+// open, used, and released plainly, by force (ending exactly its holders) or by the end of
+// the session.
+TEST_F(Disks, FailedCreationsLeaveNothingCreatedDiskMountsAndIsReleasedPlainlyOrByForce) {
+    // A formatting tool that fails, in place of one the tests do not need.
+    m_box->write_file("/run/mkfs-fails", "#!/bin/sh\nexit 1\n", 0755);
+    ASSERT_EQ(m_box->spawn({"/bin/mount", "--bind", "/run/mkfs-fails", "/sbin/mkfs.bfs"})
+                  .wait(10s)
+                  .value_or(-1),
+              0);
+    m_box->write_file("/run/disks/existing", "keep me", 0600);
+    ASSERT_EQ(::mkdir(m_box->host_path("/run/shared").c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(m_box->host_path("/run/shared").c_str(), 01777), 0);
+    const struct {
+        std::string path;
+        std::uint64_t size;
+        const char* fs;
+        int error;
+        bool file_left;
+    } cases[] = {
+        {"/run/disks/a.img", kSize, "EXT4", 8202, false},
+        {"/run/disks/existing", kSize, "ext4", EEXIST, true},
+        {"/run/disks/zero.img", 0, "ext4", EINVAL, true},
+        {"/run/disks/broken.img", kSize, "bfs", 1, false},
+        {"run/disks/relative.img", kSize, "ext4", 8196, false},
+        {"/run/disks/../disks/dots.img", kSize, "ext4", 8196, false},
+        {"/run/shared/alice.img", kSize, "ext4", 8196, false},
+        // The kernel would read only up to the NUL and create /run/disks/nul.img.
+        {std::string("/run/disks/nul.img\0", 19), kSize, "ext4", 8196, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(create("alice", c.path, c.size, c.fs), c.error) << c.path;
+        EXPECT_EQ(m_box->exists(c.path[0] == '/' ? c.path.c_str() : "/" + c.path), c.file_left)
+            << c.path;
+        EXPECT_EQ(attached_loops(), m_loops_before) << c.path;
+    }
+    EXPECT_EQ(m_box->read_file("/run/disks/existing"), "keep me");
+    EXPECT_TRUE(logged("4", "Unable to create a disk: Filesystem isn't supported"));
+
+    // The driver must be live.
+    m_box->set_cryx_module(zt_testing::cryx_module::absent);
+    EXPECT_EQ(create("alice", "/run/disks/b.img", kSize), 8206);
+    m_box->set_cryx_module(zt_testing::cryx_module::loading);
+    EXPECT_EQ(create("alice", "/run/disks/b.img", kSize), 8206);
+    m_box->set_cryx_module(zt_testing::cryx_module::live);
+    EXPECT_FALSE(m_box->exists("/run/disks/b.img"));
+
+    // Only administrators create, once per user; users ask about their own disk only.
+    auto alice = m_client->open("alice", kAlicePassword);
+    EXPECT_EQ(m_client
+                  ->call(*alice, ds::disk_manage::admin::create(),
+                         Container::Disk("alice", "/run/disks/c.img", "ext4", kSize).serialize())
+                  .error()
+                  .value(),
+              8192);
     ASSERT_EQ(create("alice", "/run/disks/alice.img", kSize), 0);
+    EXPECT_EQ(create("alice", "/run/disks/other.img", kSize), 8198);
+    EXPECT_FALSE(m_box->exists("/run/disks/other.img"));
+    auto bob = m_client->open("bob", "bob pw");
+    EXPECT_FALSE(m_client->call(*bob, ds::disk_manage::user::is_created(), {}).is_true());
+    EXPECT_EQ(m_client->call(*bob, ds::disk_manage::user::get_ready(), {}).error().value(), 8197);
+    EXPECT_EQ(m_client->call(*m_admin, ds::disk_manage::user::get_status(), {}).error().value(),
+              8209);
+    EXPECT_EQ(attached_loops(), m_loops_before);
+
+    // The created disk: a container of the size asked for, the user's alone.
     struct stat st {};
     ASSERT_EQ(::stat(m_box->host_path("/run/disks/alice.img").c_str(), &st), 0);
     EXPECT_EQ(static_cast<std::uint64_t>(st.st_size), kSize);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
-    EXPECT_EQ(st.st_uid, m_alice.uid);
-    EXPECT_EQ(st.st_gid, m_alice.gid);
+    EXPECT_EQ(st.st_uid, m_account["alice"].uid);
+    EXPECT_EQ(st.st_gid, m_account["alice"].gid);
 
-    auto alice = m_client->open("alice", kAlicePassword);
     EntryInfo info;
     info.deserialize(m_client->call(*alice, ds::status::get_info(), {}).payload);
     ASSERT_TRUE(info.extended);
@@ -163,78 +200,9 @@ TEST_F(Disks, CreatedDiskIsEncryptedOwnedByItsUserAndRecorded) {
     const auto image = m_box->read_file("/run/disks/alice.img").value_or("");
     EXPECT_EQ(image.size(), kSize);
     EXPECT_EQ(image.find("zt-plaintext-marker-4711"), std::string::npos);
-}
 
-TEST_F(Disks, FailedCreationsLeaveNothingAttached) {
-    // A formatting tool that fails, in place of one the tests do not need.
-    m_box->write_file("/run/mkfs-fails", "#!/bin/sh\nexit 1\n", 0755);
-    ASSERT_EQ(m_box->spawn({"/bin/mount", "--bind", "/run/mkfs-fails", "/sbin/mkfs.bfs"})
-                  .wait(10s)
-                  .value_or(-1),
-              0);
-    m_box->write_file("/run/disks/existing", "keep me", 0600);
-    ASSERT_EQ(::mkdir(m_box->host_path("/run/shared").c_str(), 0777), 0);
-    ASSERT_EQ(::chmod(m_box->host_path("/run/shared").c_str(), 01777), 0);
-    const struct {
-        std::string path;
-        std::uint64_t size;
-        const char* fs;
-        int error;
-        bool file_left;
-    } cases[] = {
-        {"/run/disks/a.img", kSize, "EXT4", 8202, false},
-        {"/run/disks/existing", kSize, "ext4", EEXIST, true},
-        {"/run/disks/zero.img", 0, "ext4", EINVAL, true},
-        {"/run/disks/broken.img", kSize, "bfs", 1, false},
-        {"run/disks/relative.img", kSize, "ext4", 8196, false},
-        {"/run/disks/../disks/dots.img", kSize, "ext4", 8196, false},
-        {"/run/shared/alice.img", kSize, "ext4", 8196, false},
-        // The kernel would read only up to the NUL and create /run/disks/nul.img.
-        {std::string("/run/disks/nul.img\0", 19), kSize, "ext4", 8196, false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(create("alice", c.path, c.size, c.fs), c.error) << c.path;
-        EXPECT_EQ(m_box->exists(c.path[0] == '/' ? c.path.c_str() : "/" + c.path), c.file_left)
-            << c.path;
-        EXPECT_EQ(attached_loops(), m_loops_before) << c.path;
-    }
-    EXPECT_EQ(m_box->read_file("/run/disks/existing"), "keep me");
-    EXPECT_TRUE(logged("Unable to create a disk: Filesystem isn't supported"));
-
-    // The driver must be live.
-    m_box->set_cryx_module(zt_testing::cryx_module::absent);
-    EXPECT_EQ(create("alice", "/run/disks/b.img", kSize), 8206);
-    m_box->set_cryx_module(zt_testing::cryx_module::loading);
-    EXPECT_EQ(create("alice", "/run/disks/b.img", kSize), 8206);
-    m_box->set_cryx_module(zt_testing::cryx_module::live);
-    EXPECT_FALSE(m_box->exists("/run/disks/b.img"));
-
-    // Only administrators create, once per user; users ask about their own disk only.
-    auto alice = m_client->open("alice", kAlicePassword);
-    EXPECT_EQ(m_client
-                  ->call(*alice, ds::disk_manage::admin::create(),
-                         Container::Disk("alice", "/run/disks/c.img", "ext4", kSize).serialize())
-                  .error()
-                  .value(),
-              8192);
-    ASSERT_EQ(create("alice", "/run/disks/alice.img", kSize), 0);
-    EXPECT_EQ(create("alice", "/run/disks/other.img", kSize), 8198);
-    EXPECT_FALSE(m_box->exists("/run/disks/other.img"));
-    auto bob = m_client->open("bob", "bob pw");
-    EXPECT_FALSE(m_client->call(*bob, ds::disk_manage::user::is_created(), {}).is_true());
-    EXPECT_EQ(m_client->call(*bob, ds::disk_manage::user::get_ready(), {}).error().value(), 8197);
-    EXPECT_EQ(m_client->call(*m_admin, ds::disk_manage::user::get_status(), {}).error().value(),
-              8209);
-    EXPECT_EQ(attached_loops(), m_loops_before);
-}
-
-// The whole life of a disk: mounted with the key only its user can open, used, unmounted;
-// a busy disk refuses a plain unmount, and a forced one ends exactly its holders.
-TEST_F(Disks, MountedDiskIsReleasedPlainlyOrByForce) {
-    ASSERT_EQ(create("alice", "/run/disks/alice.img", kSize), 0);
-    auto alice = m_client->open("alice", kAlicePassword);
-    const auto key = m_client->disk_key(*alice, "alice", kAlicePassword);
-    ASSERT_EQ(key.size(), 32u);
+    // Mounted with the key only alice can open; a busy disk refuses a plain unmount.
+    const auto& key = raw;
     const auto mounts = [&] {
         std::ifstream in("/proc/" + std::to_string(m_daemon.pid()) + "/mountinfo");
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -258,8 +226,8 @@ TEST_F(Disks, MountedDiskIsReleasedPlainlyOrByForce) {
     // with hers.
     ASSERT_EQ(::mkdir(m_box->host_path("/zt/alice-other").c_str(), 0755), 0);
     zt_testing::spawn_options as_alice;
-    as_alice.uid = m_alice.uid;
-    as_alice.gid = m_alice.gid;
+    as_alice.uid = m_account["alice"].uid;
+    as_alice.gid = m_account["alice"].gid;
     auto holder = m_box->spawn({"/bin/sh", "-c", "cd /zt/alice && echo kept > f && exec sleep 600"},
                                as_alice);
     auto bystander = m_box->spawn({"/bin/sh", "-c", "cd /zt/alice-other && exec sleep 600"});

@@ -1,11 +1,7 @@
 // Ending the real daemon: "Stop" and "Deinit" by root, both refused to other users, and a
 // SIGTERM that arrives while the daemon is still starting.
 
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -16,11 +12,13 @@
 #include "daemon/daemon.h"
 #include "database/database.h"
 #include "service_client.h"
+#include "testing/account_process.h"
 
 namespace service_test {
 namespace {
 
 constexpr uid_t kNobody = 65534;
+constexpr const char* kInsideAddress = "unix:path=/run/dbus/system_bus_socket";
 
 class Control : public ServiceTest {
   protected:
@@ -49,9 +47,79 @@ class Control : public ServiceTest {
     }
 };
 
-TEST_F(Control, StopAnswersBeforeShutdownAndSavesTheDatabase) {
+// The bus policy lets every local user call the service; the service itself stops and wipes
+// only for root, whatever a session without an administrator's handshake sent before. Then
+// root's "Stop" answers before the "Shutdown" signal and saves the database.
+TEST_F(Control, OnlyRootStopsOrWipesAndItsStopAnswersBeforeShutdownAndSaves) {
     const auto before = database_content();
     ASSERT_TRUE(before);
+    const auto drain = [&] { m_box->journal().entries_of("ztctld"); };
+    EXPECT_EQ(zt_testing::run_as(
+                  *m_box, kNobody,
+                  [] {
+                      client c(zt_testing::open_bus(kInsideAddress));
+                      // Without a transfer context the refusal is a bus error with its text.
+                      const reply early = c.call_once(ds::control::stop(), {2, 16});
+                      if (early.message != "Session is not open or unsafe") {
+                          return 1;
+                      }
+                      if (c.call_words(ds::session::open(), {4, 4}) != words{4, 64, 1}) {
+                          return 2;
+                      }
+                      const auto refused = [&](const dbus_iface::iface& to) {
+                          const reply r = c.call(to, {2, 16}, bytes{});
+                          return r.values == words{2, 128} &&
+                                 reply_builder(r.data).error().value() == 8192;
+                      };
+                      return refused(ds::control::stop()) && refused(ds::applied::deinit()) ? 0 : 3;
+                  },
+                  drain, 60s),
+              0);
+    EXPECT_TRUE(logged("4", "Unable to stop: Session is not open or unsafe"));
+    EXPECT_TRUE(logged("4", "Unable to deinit: Session is not open or unsafe"));
+
+    // Each row on a session of its own: a step of the handshake, then the call that ends the
+    // service, refused as a D-Bus error or as a reply that is an error.
+    const ds::session::open open;
+    const ds::session::apply_private apply_private;
+    const struct {
+        const char* name;
+        const dbus_iface::iface* step;
+        words values;
+        bool deinit;
+    } rows[] = {
+        {"Deinit on a fresh session", nullptr, {}, true},
+        {"Stop on a fresh session", nullptr, {}, false},
+        {"Deinit after Open (4, 4)", &open, {4, 4}, true},
+        {"Stop after Open (4, 4)", &open, {4, 4}, false},
+        {"Deinit after SetPrivateParameter (5, 1)", &apply_private, {5, 1}, true},
+        {"Stop after SetPrivateParameter (5, 1)", &apply_private, {5, 1}, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(zt_testing::run_as(
+                      *m_box, kNobody,
+                      [&] {
+                          client c(zt_testing::open_bus(kInsideAddress));
+                          if (r.step != nullptr) {
+                              c.call(*r.step, r.values);
+                          }
+                          const reply got =
+                              r.deinit ? c.call(ds::applied::deinit(), {2, 16}, bytes(44, 7))
+                                       : c.call(ds::control::stop(), {2, 16}, bytes(44, 7));
+                          return got.answered && (!got.error.empty() ||
+                                                  reply_builder(got.data).error().value() != 0)
+                                     ? 0
+                                     : 1;
+                      },
+                      drain, 60s),
+                  0)
+            << "the call was not refused";
+        ASSERT_TRUE(m_daemon.running());
+        EXPECT_TRUE(m_box->exists(kServiceFile));
+    }
+    EXPECT_EQ(database_content(), before);
+
     client c = connect();
     ASSERT_EQ(c.call_words(ds::session::open(), {4, 4}), (words{4, 64, 1}));
     dbus_bus_add_match(c.connection(), "type='signal',interface='ru.quorvex.signal.action'",
@@ -117,53 +185,6 @@ TEST_F(Control, DeinitRemovesTheStateFilesAndStopsWithoutSaving) {
         EXPECT_EQ(m_box->exists(kServiceFile), r.service_file_kept);
         EXPECT_FALSE(logged("4", "Unable to save the database: No such file or directory"));
     }
-}
-
-// The bus policy lets every local user call the service; the service itself stops and wipes
-// only for root.
-TEST_F(Control, OtherUsersMayNeitherStopNorDeinit) {
-    const auto before = database_content();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (setns(m_box->namespace_fd(), CLONE_NEWNS) != 0 || setgroups(0, nullptr) != 0 ||
-            setgid(kNobody) != 0 || setuid(kNobody) != 0) {
-            _exit(100);
-        }
-        try {
-            client c(zt_testing::open_bus("unix:path=/run/dbus/system_bus_socket"));
-            // Without a transfer context the refusal is a bus error with the error's text.
-            const reply early = c.call_once(ds::control::stop(), {2, 16});
-            if (early.message != "Session is not open or unsafe") {
-                _exit(1);
-            }
-            if (c.call_words(ds::session::open(), {4, 4}) != words{4, 64, 1}) {
-                _exit(2);
-            }
-            const auto refused = [&](const dbus_iface::iface& to) {
-                const reply r = c.call(to, {2, 16}, bytes{});
-                return r.values == words{2, 128} && reply_builder(r.data).error().value() == 8192;
-            };
-            if (!refused(ds::control::stop()) || !refused(ds::applied::deinit())) {
-                _exit(3);
-            }
-            _exit(0);
-        } catch (...) {
-            _exit(101);
-        }
-    }
-    int status = -1;
-    zt_testing::wait_until(
-        [&] {
-            m_box->journal().entries_of("ztctld");
-            return waitpid(pid, &status, WNOHANG) == pid;
-        },
-        60s);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_TRUE(logged("4", "Unable to stop: Session is not open or unsafe"));
-    EXPECT_TRUE(logged("4", "Unable to deinit: Session is not open or unsafe"));
-    EXPECT_TRUE(m_daemon.running());
-    EXPECT_TRUE(m_box->exists(kServiceFile));
-    EXPECT_EQ(database_content(), before);
 }
 
 // SIGTERM while the daemon is blocked reading its service file is kept until the main loop

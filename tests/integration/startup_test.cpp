@@ -151,7 +151,9 @@ TEST_F(Startup, ServiceFileWithoutDatabaseFailsAtTheDatabaseStepAndWritesNone) {
     EXPECT_FALSE(m_box->exists(kDatabaseFile));
 }
 
-TEST_F(Startup, PidFileHoldsThePidWhileRunningAndIsGoneAfter) {
+// The pid file holds the running daemon's pid; a second instance, which fails at its own
+// start, leaves it; it is gone once the daemon has ended.
+TEST_F(Startup, PidFileHoldsThePidWhileRunningASecondInstanceLeavesItAndItIsGoneAfter) {
     block_on_service_file();
     auto daemon = m_box->start_daemon();
     const std::string expected = std::to_string(daemon.pid()) + "\n";
@@ -164,29 +166,18 @@ TEST_F(Startup, PidFileHoldsThePidWhileRunningAndIsGoneAfter) {
     std::ifstream limits("/proc/" + std::to_string(daemon.pid()) + "/limits");
     const std::string text{std::istreambuf_iterator<char>(limits), {}};
     EXPECT_TRUE(std::regex_search(text, std::regex("Max core file size +0 +0 ")));
+
+    ASSERT_TRUE(
+        m_box->journal().wait_for([](const auto& e) { return e.message() == kConfigRead; }, 20s));
+    m_box->write_config("# no service_path: the second start fails at once\n");
+    EXPECT_EQ(run_daemon(), 0);
+    EXPECT_TRUE(logged_line_starting("Unable to read config file: "));
+    EXPECT_EQ(m_box->read_file(kPidFile), expected);
+
     feed_service_file();
     EXPECT_EQ(daemon.wait(20s), 0);  // exited with 0
     EXPECT_FALSE(m_box->exists(kPidFile));
     EXPECT_TRUE(logged_line_starting(kServiceRead));
-}
-
-// A second instance, which fails at its own start, leaves the running one's pid file.
-TEST_F(Startup, SecondInstanceLeavesThePidFileOfTheRunningOne) {
-    block_on_service_file();
-    auto first = m_box->start_daemon();
-    const std::string recorded = std::to_string(first.pid()) + "\n";
-    ASSERT_TRUE(
-        m_box->journal().wait_for([](const auto& e) { return e.message() == kConfigRead; }, 20s));
-    ASSERT_EQ(m_box->read_file(kPidFile), recorded);
-
-    m_box->write_config("# no service_path: the second start fails at once\n");
-    EXPECT_EQ(run_daemon(), 0);
-    EXPECT_TRUE(logged_line_starting("Unable to read config file: "));
-    EXPECT_EQ(m_box->read_file(kPidFile), recorded);
-
-    feed_service_file();
-    EXPECT_EQ(first.wait(20s), 0);
-    EXPECT_FALSE(m_box->exists(kPidFile));
 }
 
 TEST_F(Startup, SigtermDuringStartupStopsWithoutTouchingTheDatabase) {
@@ -250,7 +241,7 @@ class DatabaseStartup : public Startup {
     }
 };
 
-TEST_F(DatabaseStartup, ProvisionedDatabaseLoadsThenTheBusStepFailsAndFilesStayUnchanged) {
+TEST_F(DatabaseStartup, ProvisionedDatabaseLoadsACorruptedOneIsRefusedAndBothStayUnchanged) {
     const auto service = m_box->read_file(kServiceFile);
     const auto database = m_box->read_file(kDatabaseFile);
 
@@ -267,10 +258,9 @@ TEST_F(DatabaseStartup, ProvisionedDatabaseLoadsThenTheBusStepFailsAndFilesStayU
     EXPECT_EQ(m_box->read_file(kServiceFile), service);
     EXPECT_EQ(m_box->read_file(kDatabaseFile), database);
     EXPECT_FALSE(m_box->exists(kDatabaseFile + ".back"));
-}
 
-TEST_F(DatabaseStartup, CorruptedDatabaseIsRefusedAndLeftUntouched) {
-    auto content = m_box->read_file(kDatabaseFile);
+    // The same database with one bit changed is refused.
+    auto content = database;
     ASSERT_TRUE(content && content->size() > 64u);
     (*content)[content->size() - 20] ^= 0x40;
     m_box->write_file(kDatabaseFile, *content, 0600);

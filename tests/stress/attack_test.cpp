@@ -5,11 +5,8 @@
 // daemon must keep serving every connection, grow by little, and keep its data.
 
 #include <dbus/dbus.h>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <sys/mman.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,41 +21,22 @@
 #include <iostream>
 #include <memory>
 #include <new>
-#include <optional>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "integration/service_client.h"
+#include "testing/account_process.h"
+#include "testing/host_state.h"
+#include "testing/stress_run.h"
 
 namespace service_test {
 namespace {
 
-// The daemon's resident set in bytes (VmRSS of /proc/<pid>/status); 0 when unreadable.
-std::uint64_t resident_bytes(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stoull(line.substr(6)) * 1024;
-        }
-    }
-    return 0;
-}
-
-bool long_run() {
-    const char* v = std::getenv("ZT_LONG_TESTS");
-    return v != nullptr && std::string(v) == "1";
-}
-
-// The seed of this run: ZT_STRESS_SEED when set, else a fresh one.
-std::uint64_t run_seed() {
-    if (const char* v = std::getenv("ZT_STRESS_SEED")) {
-        return std::stoull(v);
-    }
-    return std::random_device{}() | (std::uint64_t{std::random_device{}()} << 32);
-}
+using zt_testing::long_run;
+using zt_testing::resident_bytes;
+using zt_testing::run_seed;
 
 // The largest message the sandbox's bus passes on (dbus-daemon's built-in limit, which its
 // configuration keeps), less room for the header.
@@ -498,18 +476,6 @@ class attacker {
 
 using Attack = ServiceTest;
 
-// A handshake step sent before the call under test.
-struct step_call {
-    std::shared_ptr<const dbus_iface::iface> to;
-    words values;
-};
-std::shared_ptr<const dbus_iface::iface> open_step() {
-    return std::make_shared<ds::session::open>();
-}
-std::shared_ptr<const dbus_iface::iface> private_step() {
-    return std::make_shared<ds::session::apply_private>();
-}
-
 // The user list as an administrator's encrypted session reads it.
 bytes user_list(client& admin) {
     const packet answer = admin.secure_request(ds::status::get_list(), {});
@@ -542,12 +508,7 @@ TEST_F(Attack, MalformedCallsFromEightConnectionsLeaveTheDaemonServingAndItsData
     ASSERT_NE(shared, MAP_FAILED);
     tally& counts = *new (shared) tally;
     const auto started = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (setns(m_box->namespace_fd(), CLONE_NEWNS) != 0 || setgroups(0, nullptr) != 0 ||
-            setgid(uid) != 0 || setuid(uid) != 0) {
-            _exit(100);
-        }
+    const int attackers_status = zt_testing::run_as(*m_box, uid, [&] {
         try {
             std::vector<std::unique_ptr<attacker>> attackers;
             for (unsigned i = 0; i < kConnections; ++i) {
@@ -570,14 +531,11 @@ TEST_F(Attack, MalformedCallsFromEightConnectionsLeaveTheDaemonServingAndItsData
             }
         } catch (const std::exception& e) {
             std::cout << "attacker: " << e.what() << std::endl;
-            _exit(101);
+            return 101;
         }
-        std::cout.flush();
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "attacker status " << status;
+        return 0;
+    });
+    EXPECT_EQ(attackers_status, 0);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const std::uint64_t rss_after = resident_bytes(m_daemon.pid());
@@ -627,62 +585,6 @@ TEST_F(Attack, MalformedCallsFromEightConnectionsLeaveTheDaemonServingAndItsData
     client after = connect();
     ASSERT_TRUE(after.secure(false, m_token)) << after.failed_step();
     EXPECT_EQ(user_list(after), list_before);
-}
-
-// "Stop" and "Deinit" end the service; a local account that has not completed the handshake
-// as an administrator must not reach them, whatever it sent before. Each row runs in a
-// process of an unprivileged account of the sandbox, on a session of its own.
-TEST_F(Attack, SessionsWithoutAnAdministratorsHandshakeNeitherStopNorWipeTheService) {
-    const uid_t uid = m_box->add_account("mallory").uid;
-    struct row {
-        std::string name;
-        std::optional<step_call> before;
-        bool deinit;
-    };
-    const row rows[] = {
-        {"Deinit on a fresh session", std::nullopt, true},
-        {"Stop on a fresh session", std::nullopt, false},
-        {"Deinit after Open (4, 4)", step_call{open_step(), {4, 4}}, true},
-        {"Stop after Open (4, 4)", step_call{open_step(), {4, 4}}, false},
-        {"Deinit after SetPrivateParameter (5, 1)", step_call{private_step(), {5, 1}}, true},
-        {"Stop after SetPrivateParameter (5, 1)", step_call{private_step(), {5, 1}}, false},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.name);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            if (setns(m_box->namespace_fd(), CLONE_NEWNS) != 0 || setgroups(0, nullptr) != 0 ||
-                setgid(uid) != 0 || setuid(uid) != 0) {
-                _exit(100);
-            }
-            try {
-                client c(zt_testing::open_bus("unix:path=/run/dbus/system_bus_socket"));
-                if (r.before) {
-                    c.call(*r.before->to, r.before->values);
-                }
-                const reply got = r.deinit ? c.call(ds::applied::deinit(), {2, 16}, bytes(44, 7))
-                                           : c.call(ds::control::stop(), {2, 16}, bytes(44, 7));
-                // Refused: a D-Bus error, or a method return whose reply is an error.
-                const bool refused = got.answered && (!got.error.empty() ||
-                                                      reply_builder(got.data).error().value() != 0);
-                _exit(refused ? 0 : 1);
-            } catch (...) {
-                _exit(101);
-            }
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-            << "the call was not refused (status " << status << ")";
-        EXPECT_TRUE(m_box->exists(kDatabaseFile));
-        EXPECT_TRUE(m_box->exists(kServiceFile));
-        EXPECT_TRUE(m_daemon.running());
-        if (!m_daemon.running()) {  // the next row needs a service again
-            wait_for_exit(m_daemon);
-            provision();
-            start();
-        }
-    }
 }
 
 }  // namespace

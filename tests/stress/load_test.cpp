@@ -29,8 +29,9 @@
 #include "handlers/disk.h"
 #include "handlers/profile.h"
 #include "integration/library_client.h"
-#include "testing/required_environment.h"
-#include "testing/sandbox.h"
+#include "testing/host_state.h"
+#include "testing/service_fixture.h"
+#include "testing/stress_run.h"
 
 namespace {
 
@@ -44,53 +45,19 @@ constexpr const char* kAdminPassword = "load admin";
 constexpr unsigned kClients = 32;
 constexpr unsigned kUsersPerClient = 2;
 
-std::uint64_t resident_bytes(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stoull(line.substr(6)) * 1024;
-        }
-    }
-    return 0;
-}
-
-bool long_run() {
-    const char* v = std::getenv("ZT_LONG_TESTS");
-    return v != nullptr && std::string(v) == "1";
-}
-
-std::uint64_t run_seed() {
-    if (const char* v = std::getenv("ZT_STRESS_SEED")) {
-        return std::stoull(v);
-    }
-    return std::random_device{}() | (std::uint64_t{std::random_device{}()} << 32);
-}
+using zt_testing::attached_loops;
+using zt_testing::long_run;
+using zt_testing::resident_bytes;
+using zt_testing::run_seed;
 
 std::string user_name(unsigned client, unsigned user) {
     return "ld" + std::to_string(client) + (user == 0 ? "a" : "b");
 }
 
-class Load : public ::testing::Test {
+class Load : public zt_testing::service_fixture {
   protected:
-    void SetUp() override {
-        if (const std::string reason = sandbox::unavailable_reason(); !reason.empty()) {
-            ZT_SKIP_UNLESS_REQUIRED(reason);
-        }
-        m_box = std::make_unique<sandbox>();
-        m_box->provision_with_tool({{"admin", kAdminPassword}});
-        m_box->add_account("admin");
-        m_daemon = m_box->start_daemon();
-        ASSERT_TRUE(m_box->wait_for_name("ru.quorvex.server", m_daemon, 30s));
-        m_client = std::make_unique<library_client>(*m_box);
-    }
-
-    void TearDown() override {
-        if (m_daemon.running()) {
-            m_daemon.signal(SIGTERM);
-            EXPECT_TRUE(m_daemon.wait(30s));
-        }
-    }
+    void SetUp() override { set_up_service({{"admin", kAdminPassword}}, {}); }
+    void started() override { m_client = std::make_unique<library_client>(*m_box); }
 
     // The names in the user part of a "GetList" answer.
     std::set<std::string> users(client::session& admin) {
@@ -111,12 +78,12 @@ class Load : public ::testing::Test {
         return names;
     }
 
-    std::unique_ptr<sandbox> m_box;
-    zt_testing::child_process m_daemon;
     std::unique_ptr<library_client> m_client;
 };
 
-TEST_F(Load, ThirtyTwoClientsInterleavingQueriesRegistrationsAndRemovalsAreAllAnswered) {
+// Then, on the restarted daemon: each client's session lives as long as the daemon, so what
+// 200 idle ones cost.
+TEST_F(Load, ThirtyTwoClientsInterleavingCallsAreAllAnsweredAndTwoHundredIdleSessionsHeld) {
     const unsigned requests = long_run() ? 1000 : 100;
     const std::uint64_t seed = run_seed();
     std::cout << "load seed " << seed << " (ZT_STRESS_SEED=" << seed << " repeats it), " << kClients
@@ -221,20 +188,15 @@ TEST_F(Load, ThirtyTwoClientsInterleavingQueriesRegistrationsAndRemovalsAreAllAn
     ASSERT_TRUE(sessions[0]->call(ds::control::stop(), {}, reply, ec)) << ec.message();
     sessions.clear();
     ASSERT_TRUE(m_daemon.wait(30s));
-    m_daemon = m_box->start_daemon();
-    ASSERT_TRUE(m_box->wait_for_name("ru.quorvex.server", m_daemon, 30s));
+    ASSERT_NO_FATAL_FAILURE(start());
     auto admin = m_client->open("admin", kAdminPassword);
     EXPECT_EQ(users(*admin), registered);
-}
 
-// Each client's session lives as long as the daemon: what 200 idle ones cost.
-TEST_F(Load, TwoHundredIdleSessionsAreHeldOpenAndEachCostsLittle) {
     constexpr unsigned kIdle = 200;
     // A first session so that what every session shares is counted before.
     std::vector<std::unique_ptr<client::session>> idle;
     const auto open_one = [&] {
         auto s = std::make_unique<client::session>(m_client->options());
-        std::error_code ec;
         EXPECT_TRUE(s->connect(ec) && s->open_clear(ec)) << ec.message();
         idle.push_back(std::move(s));
     };
@@ -248,8 +210,6 @@ TEST_F(Load, TwoHundredIdleSessionsAreHeldOpenAndEachCostsLittle) {
     // Every one of them still answers.
     unsigned answered = 0;
     for (auto& s : idle) {
-        client::service_reply reply;
-        std::error_code ec;
         answered += s->call(ds::service::get_public_key(), {}, reply, ec) && !reply.error();
     }
     EXPECT_EQ(answered, kIdle + 1);
@@ -259,41 +219,25 @@ TEST_F(Load, TwoHundredIdleSessionsAreHeldOpenAndEachCostsLittle) {
     RecordProperty("bytes_per_session", std::to_string(per_session));
 }
 
-// The host's attached loop devices, as losetup lists them.
-std::string attached_loops() {
-    std::string out;
-    if (FILE* p = ::popen("losetup -a 2>/dev/null", "r")) {
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, p) != nullptr) {
-            out += buffer;
-        }
-        ::pclose(p);
-    }
-    return out;
-}
-
 // Users mounting and unmounting their own disks at once: real loop devices, the driver
 // stand-in and real mounts inside the sandbox.
-class DiskLoad : public ::testing::Test {
+class DiskLoad : public zt_testing::service_fixture {
   protected:
     static constexpr unsigned kUsers = 8;
 
     void SetUp() override {
-        const std::string reason = sandbox::unavailable_reason({.with_cryx = true});
-        if (!reason.empty()) {
-            ZT_SKIP_UNLESS_REQUIRED(reason);
-        }
         m_loops_before = attached_loops();
-        m_box = std::make_unique<sandbox>(zt_testing::sandbox_options{.with_cryx = true});
-        m_box->provision_with_tool({{"admin", kAdminPassword}});
-        m_box->write_file("/run/disks/.keep", "");
-        m_daemon = m_box->start_daemon();
-        ASSERT_TRUE(m_box->wait_for_name("ru.quorvex.server", m_daemon, 30s));
-        m_client = std::make_unique<library_client>(*m_box);
+        ASSERT_NO_FATAL_FAILURE(
+            set_up_service({{"admin", kAdminPassword}}, {}, {.with_cryx = true}));
+        if (!IsSkipped()) {
+            m_box->write_file("/run/disks/.keep", "");
+        }
     }
+    void started() override { m_client = std::make_unique<library_client>(*m_box); }
 
     void TearDown() override {
         m_client.reset();
+        service_fixture::TearDown();
         m_box.reset();
         // Other tests on this machine may attach loop devices meanwhile: what counts are
         // devices over this sandbox's container files (a driver device left behind keeps its
@@ -325,8 +269,6 @@ class DiskLoad : public ::testing::Test {
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
-    std::unique_ptr<sandbox> m_box;
-    zt_testing::child_process m_daemon;
     std::unique_ptr<library_client> m_client;
     std::string m_loops_before;
     std::vector<std::string> m_devices;

@@ -1,4 +1,4 @@
-#include "bench/host_state.h"
+#include "testing/host_state.h"
 
 #include <algorithm>
 #include <chrono>
@@ -6,10 +6,11 @@
 #include <iterator>
 #include <set>
 #include <sstream>
+#include <vector>
 
 #include "testing/process.h"
 
-namespace bench_host {
+namespace zt_testing {
 
 namespace {
 
@@ -38,10 +39,24 @@ std::string missing(const std::string& a, const std::string& b, const std::strin
 
 }  // namespace
 
-host_state host_state::now() {
+std::string attached_loops() {
     using namespace std::chrono_literals;
+    return run_captured({"/usr/sbin/losetup", "-a"}, 30s).out;
+}
+
+std::uint64_t resident_bytes(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stoull(line.substr(6)) * 1024;  // the kernel writes kB
+        }
+    }
+    return 0;
+}
+
+host_state host_state::now() {
     host_state state;
-    state.loops = zt_testing::run_captured({"/usr/sbin/losetup", "-a"}, 30s).out;
+    state.loops = attached_loops();
     std::ifstream in("/proc/self/mounts");
     state.mounts.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return state;
@@ -54,4 +69,4 @@ std::string host_state::difference(const host_state& other) const {
            missing(other.mounts, mounts, "mount new:  ");
 }
 
-}  // namespace bench_host
+}  // namespace zt_testing
