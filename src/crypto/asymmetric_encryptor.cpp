@@ -185,8 +185,11 @@ std::vector<std::uint8_t> asymmetric_encryptor::encrypt(const std::vector<std::u
         return {};
     }
     std::vector<std::uint8_t> record = wrap(data);
-    auto wipe =
-        foundation::make_deferred([&record] { explicit_bzero(record.data(), record.size()); });
+    auto wipe = foundation::make_deferred([&record] {
+        if (!record.empty()) {
+            explicit_bzero(record.data(), record.size());
+        }
+    });
     const std::size_t size = get_encrypted_data_size(record.size());
     if (record.empty() || size == 0) {
         ec = crypto_error::encrypt_failure;
@@ -229,8 +232,11 @@ std::vector<std::uint8_t> asymmetric_encryptor::decrypt(const std::vector<std::u
             return {};
         }
         std::vector<std::uint8_t> record(size, 0);
-        auto wipe =
-            foundation::make_deferred([&record] { explicit_bzero(record.data(), record.size()); });
+        auto wipe = foundation::make_deferred([&record] {
+            if (!record.empty()) {
+                explicit_bzero(record.data(), record.size());
+            }
+        });
         m_encrypter->decrypt(cipher.data(), size, record.data());
         auto data = unwrap_record(record.data(), record.size());
         if (!data) {

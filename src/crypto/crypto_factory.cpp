@@ -55,7 +55,9 @@ bool crypto_factory::initialize(const std::vector<std::uint8_t>& data) {
 bool crypto_factory::initialize(std::vector<std::uint8_t>&& data) {
     std::vector<std::uint8_t> seed = std::move(data);
     const bool ok = initialize(seed.data(), seed.size());
-    explicit_bzero(seed.data(), seed.size());
+    if (!seed.empty()) {
+        explicit_bzero(seed.data(), seed.size());
+    }
     return ok;
 }
 

@@ -136,8 +136,11 @@ bool crypto_service::create_encryptor(const std::wstring& password, std::error_c
     // The session key sealed under the service password, which this process holds: as good
     // as the key itself, so it is wiped on every way out.
     std::vector<std::uint8_t> key_container;
-    const auto forget = foundation::make_deferred(
-        [&key_container] { explicit_bzero(key_container.data(), key_container.size()); });
+    const auto forget = foundation::make_deferred([&key_container] {
+        if (!key_container.empty()) {
+            explicit_bzero(key_container.data(), key_container.size());
+        }
+    });
     try {
         key_container = m_key_agreement->get_symmetric_key_container(password);
     } catch (...) {
@@ -279,7 +282,9 @@ std::vector<std::uint8_t> crypto_service::decrypt(const std::vector<std::uint8_t
     try {
         m_encryptor->decrypt(cipher.data(), cipher.size(), out.data());
     } catch (...) {
-        explicit_bzero(out.data(), out.size());
+        if (!out.empty()) {
+            explicit_bzero(out.data(), out.size());
+        }
         ec = crypto_error::decrypt_failure;
         return {};
     }

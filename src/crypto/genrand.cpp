@@ -17,7 +17,9 @@ bool attempt(const random_vector_steps& steps, std::size_t draw_size,
     std::vector<std::uint8_t> candidate = steps.draw(draw_size);
     std::error_code ec;
     digest = steps.hash(candidate, ec);
-    explicit_bzero(candidate.data(), candidate.size());
+    if (!candidate.empty()) {
+        explicit_bzero(candidate.data(), candidate.size());
+    }
     return !digest.empty() && steps.check(digest, ec);
 }
 
