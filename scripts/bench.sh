@@ -209,9 +209,11 @@ if [ "$write" = 1 ]; then
         echo "$doc has no markers for the table" >&2
         exit 1
     fi
-    block=$(printf '%s\n\n%s\n\n%s\n' "$header" "$table" "")
+    # The command substitution drops trailing newlines; awk puts back the blank line before
+    # the end marker, which must stay a line of its own for the next run to find it.
+    block=$(printf '%s\n\n%s' "$header" "$table")
     BLOCK="$block" awk -v begin="$begin" -v end="$end" '
-        $0 == begin { print; printf "%s", ENVIRON["BLOCK"]; skip = 1; next }
+        $0 == begin { print; printf "%s\n\n", ENVIRON["BLOCK"]; skip = 1; next }
         $0 == end { skip = 0 }
         !skip' "$doc" >"$doc.new"
     mv "$doc.new" "$doc"
