@@ -1,7 +1,5 @@
 #include "session/packet.h"
 
-#include <string.h>
-
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -9,6 +7,7 @@
 
 #include "session/crc32.h"
 #include "session/transfer_error.h"
+#include "system/wipe.h"
 
 namespace {
 
@@ -28,12 +27,6 @@ std::uint32_t get_word(const unsigned char* in) noexcept {
         value |= static_cast<std::uint32_t>(in[i]) << (8 * i);
     }
     return value;
-}
-
-void wipe(std::vector<unsigned char>& data) noexcept {
-    if (!data.empty()) {
-        ::explicit_bzero(data.data(), data.size());
-    }
 }
 
 void put_checksum(std::vector<unsigned char>& out, std::size_t covered) noexcept {
@@ -57,12 +50,12 @@ packet& packet::operator=(const packet& other) {
 }
 
 packet::~packet() {
-    wipe(data);
+    util::wipe(data);
 }
 
 packet& packet::operator=(packet&& other) noexcept {
     if (this != &other) {
-        wipe(data);
+        util::wipe(data);
         header = std::exchange(other.header, 0);
         metadata = std::exchange(other.metadata, 0);
         status = std::exchange(other.status, 0);

@@ -1,10 +1,9 @@
 #include "session/secure_context.h"
 
-#include <string.h>
-
 #include <utility>
 
 #include "session/transfer_error.h"
+#include "system/wipe.h"
 
 namespace {
 
@@ -17,9 +16,7 @@ constexpr std::uint32_t kResponse = to_word(transfer_protocol_phase::response);
 
 // A decrypted payload that is not handed on is wiped before it is freed.
 void drop(secure_context::bytes& data) noexcept {
-    if (!data.empty()) {
-        ::explicit_bzero(data.data(), data.size());
-    }
+    util::wipe(data);
     data.clear();
 }
 

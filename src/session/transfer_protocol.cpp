@@ -1,22 +1,19 @@
 #include "session/transfer_protocol.h"
 
-#include <string.h>
-
 #include <utility>
 
 #include "session/secure_context.h"
 #include "session/transfer_context.h"
 #include "session/transfer_error.h"
 #include "session/unsafe_context.h"
+#include "system/wipe.h"
 
 namespace {
 
 using bytes = transfer_protocol::bytes;
 
 void wipe(bytes& data) noexcept {
-    if (!data.empty()) {
-        ::explicit_bzero(data.data(), data.size());
-    }
+    util::wipe(data);
     data.clear();
 }
 

@@ -1,11 +1,10 @@
 #include "session/transfer_server.h"
 
-#include <string.h>
-
 #include <utility>
 
 #include "foundation/defer.h"
 #include "session/transfer_error.h"
+#include "system/wipe.h"
 
 namespace {
 
@@ -25,12 +24,6 @@ constexpr std::uint64_t words(header h, phase m) noexcept {
 
 // Handshake payloads carry the session IV and key material, and a closing packet was
 // decrypted: each is wiped when its step is over.
-void wipe(transfer_server::bytes& data) noexcept {
-    if (!data.empty()) {
-        ::explicit_bzero(data.data(), data.size());
-    }
-}
-
 }  // namespace
 
 bool transfer_server::read_plain(bytes& payload, std::error_code& ec) {
@@ -99,7 +92,7 @@ bool transfer_server::open(std::error_code& ec) {
         return false;
     }
     bytes payload;
-    const auto forget = foundation::make_deferred([&payload] { wipe(payload); });
+    const auto forget = foundation::make_deferred([&payload] { util::wipe(payload); });
     if (!read_plain(payload, ec)) {
         return false;
     }
@@ -143,7 +136,7 @@ bool transfer_server::authenticate(std::shared_ptr<const std::wstring> password,
         return false;
     }
     bytes payload;
-    const auto forget = foundation::make_deferred([&payload] { wipe(payload); });
+    const auto forget = foundation::make_deferred([&payload] { util::wipe(payload); });
     if (!read_plain(payload, ec)) {
         return false;
     }
@@ -176,7 +169,7 @@ bool transfer_server::switch_context(std::error_code& ec) {
         return false;
     }
     bytes payload;
-    const auto forget = foundation::make_deferred([&payload] { wipe(payload); });
+    const auto forget = foundation::make_deferred([&payload] { util::wipe(payload); });
     const bool secured = is_session_secured();
     if (!(secured ? read_encrypted(payload, ec) : read_plain(payload, ec))) {
         return false;
@@ -221,7 +214,7 @@ bool transfer_server::establish(std::error_code& ec) {
     }
     constexpr std::uint32_t kSetup = to_word(header::setup_authenticated);
     bytes payload;
-    const auto forget = foundation::make_deferred([&payload] { wipe(payload); });
+    const auto forget = foundation::make_deferred([&payload] { util::wipe(payload); });
     std::error_code error;
     if (!read_plain(payload, error)) {
         return refuse_with(kSetup, error, ec);
@@ -265,7 +258,7 @@ bool transfer_server::apply_token(const bytes& token, std::error_code& ec) {
         return false;
     }
     bytes payload;
-    const auto forget = foundation::make_deferred([&payload] { wipe(payload); });
+    const auto forget = foundation::make_deferred([&payload] { util::wipe(payload); });
     if (!read_plain(payload, ec)) {
         return false;
     }
@@ -287,7 +280,7 @@ bool transfer_server::apply_token(const bytes& token, std::error_code& ec) {
     // the agreement, which now includes the token, under the same IV.
     if (crypto().ready()) {
         bytes iv = crypto().get_iv();
-        const auto forget_iv = foundation::make_deferred([&iv] { wipe(iv); });
+        const auto forget_iv = foundation::make_deferred([&iv] { util::wipe(iv); });
         if (!crypto().create_encryptor(credential(), error) || !crypto().set_iv(iv, error)) {
             return refuse_with(error, ec);
         }
@@ -306,7 +299,7 @@ bool transfer_server::setup_complete(std::error_code& ec) {
     const std::uint32_t expected =
         to_word(is_session_authenticated() ? header::setup_authenticated : header::setup);
     bytes payload;
-    const auto forget = foundation::make_deferred([&payload] { wipe(payload); });
+    const auto forget = foundation::make_deferred([&payload] { util::wipe(payload); });
     std::error_code error;
     if (!read_plain(payload, error)) {
         return refuse_with(expected, error, ec);
@@ -336,7 +329,7 @@ bool transfer_server::close(std::error_code& ec) {
         return false;
     }
     bytes payload;
-    const auto forget = foundation::make_deferred([&payload] { wipe(payload); });
+    const auto forget = foundation::make_deferred([&payload] { util::wipe(payload); });
     if (!(is_session_secured() ? read_encrypted(payload, ec) : read_plain(payload, ec))) {
         return false;
     }
